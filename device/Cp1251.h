@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+// Windows-1251 text, as the instrument stores names, to UTF-8 for display. A byte that
+// the code page leaves undefined (0x98) shows as U+FFFD.
+std::string DecodeCp1251(std::string_view bytes);
+
+}  // namespace quorvex

@@ -1,0 +1,36 @@
+#include <iconv.h>
+
+#include <cerrno>
+#include <string>
+
+#include "Cp1251.h"
+
+namespace quorvex {
+
+std::string DecodeCp1251(std::string_view bytes) {
+  iconv_t cd = iconv_open("UTF-8", "CP1251");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(bytes);
+  std::string out;
+  out.resize(bytes.size() * 3 + 3);
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t inLeft = bytes.size();
+  char* dst = out.data();
+  std::size_t outLeft = out.size();
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &dst, &outLeft) != static_cast<std::size_t>(-1)) break;
+    if (errno != EILSEQ && errno != EINVAL) break;
+    // A byte without a character: show the replacement character and go on.
+    if (outLeft < 3) break;
+    *dst++ = '\xEF';
+    *dst++ = '\xBF';
+    *dst++ = '\xBD';
+    outLeft -= 3;
+    ++in;
+    --inLeft;
+  }
+  iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+}  // namespace quorvex

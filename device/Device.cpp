@@ -1,0 +1,203 @@
+#include "Device.h"
+
+#include <algorithm>
+#include <string>
+#include <thread>
+
+#include "SectorNumber.h"
+#include "Texts.h"
+
+namespace quorvex {
+namespace {
+
+constexpr std::uint32_t kProgressScale = 100;
+
+// Every reply code is the complement of its request code.
+constexpr std::uint8_t ReplyCodeOf(std::uint8_t requestCode) {
+  return static_cast<std::uint8_t>(requestCode ^ 0xFF);
+}
+
+}  // namespace
+
+std::uint16_t SectorInfAddress(std::uint8_t sector) {
+  return static_cast<std::uint16_t>((std::uint32_t{sector} + 895u) * 64u);
+}
+
+Device::Device(TComPort& port, Operator& op)
+    : Port(port),
+      op_(op),
+      pause_([](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }) {}
+
+Device::Outcome Device::Receive(unsigned needed) {
+  const unsigned length = Port.ReceiveFrame(Reply.data());
+  if (length == 0 || length < needed) return Outcome::ReceiveFailure;
+  if (Reply[0] != ReplyCodeOf(Request[0])) return Outcome::WrongReply;
+  return Outcome::Ok;
+}
+
+void Device::Report(Outcome outcome, const char* caption, const char* receiveLog,
+                    const char* wrongLog) {
+  const bool receive = outcome == Outcome::ReceiveFailure;
+  op_.MessageBox(receive ? text::kReceiveFailure : text::kWrongReply, caption,
+                 kMbOk | kMbIconError);
+  const char* line = receive ? receiveLog : wrongLog;
+  if (line != nullptr) op_.Log(line);
+}
+
+std::uint8_t Device::SectorIndexFromField() {
+  // The run has checked the field and keeps it disabled, so it holds 1 to 64 here.
+  const std::optional<long> n = ParseInteger(op_.SectorText());
+  return static_cast<std::uint8_t>(n.value_or(1) - 1);
+}
+
+bool Device::CheckDevice() {
+  Request[0] = request::kCheckDevice;
+  Port.SendFrame(Request.data(), 1);
+  const Outcome outcome = Receive(3);
+  if (outcome != Outcome::Ok) {
+    Report(outcome, text::kCaptionError, nullptr, nullptr);
+    return true;
+  }
+  if (Reply[1] != kLoaderVersionHigh || Reply[2] != kLoaderVersionLow) {
+    op_.MessageBox(text::kWrongVersion, text::kCaptionError, kMbOk | kMbIconError);
+    return true;
+  }
+  return false;
+}
+
+bool Device::Erase() {
+  Request[0] = request::kErase;
+  Request[1] = SectorIndexFromField();
+  Port.SendFrame(Request.data(), 2);
+  const Outcome outcome = Receive(1);
+  if (outcome == Outcome::Ok) return false;
+  Report(outcome, text::kCaptionErase, text::kLogEraseFailed, text::kLogEraseFailed);
+  return true;
+}
+
+bool Device::Init() {
+  Request[0] = request::kInit;
+  Request[1] = SectorIndexFromField();
+  Port.SendFrame(Request.data(), 2);
+  const Outcome outcome = Receive(1);
+  if (outcome == Outcome::Ok) return false;
+  Report(outcome, text::kCaptionInit, text::kLogInitFailed, text::kLogNoConnection);
+  return true;
+}
+
+std::uint8_t Device::ReadSectorInf(std::uint8_t sector, SectorInf& block) {
+  const std::uint16_t address = SectorInfAddress(sector);
+  Request[0] = request::kReadSectorInf;
+  Request[1] = static_cast<std::uint8_t>(address >> 8);
+  Request[2] = static_cast<std::uint8_t>(address & 0xFF);
+  Port.SendFrame(Request.data(), 3);
+  const Outcome outcome = Receive(1 + kSectorInfSize);
+  if (outcome != Outcome::Ok) {
+    Report(outcome, text::kCaptionRead, text::kLogReceiveFailed, text::kLogNoConnection);
+    return 1;
+  }
+  std::copy_n(Reply.begin() + 1, kSectorInfSize, block.begin());
+  return 0;
+}
+
+std::uint8_t Device::WriteSectorInf(std::uint8_t sector, const SectorInf& block) {
+  const std::uint16_t address = SectorInfAddress(sector);
+  Request[0] = request::kWriteSectorInf;
+  Request[1] = static_cast<std::uint8_t>(address >> 8);
+  Request[2] = static_cast<std::uint8_t>(address & 0xFF);
+  Port.SendFrame(Request.data(), 3);
+  // The block follows the frame raw, each byte after a pause the loader needs to store it.
+  for (const std::uint8_t byte : block) {
+    pause_(kSectorInfBytePause);
+    Port.WriteByte(byte);
+  }
+  const Outcome outcome = Receive(1);
+  if (outcome != Outcome::Ok) {
+    static constexpr const char* kNoConnectionWithSpace = "Нет связи со сканером ";
+    Report(outcome, text::kCaptionWrite, text::kLogBlockReadFailed, kNoConnectionWithSpace);
+    return 1;
+  }
+  return 0;
+}
+
+bool Device::Program() {
+  stopped_ = false;
+  StopRequested = 0;
+  op_.SetProgress(0);
+  for (std::uint32_t offset = 0; offset < kFirmwareSize; offset += kImageBlock) {
+    Port.WriteBlock(Image.data() + offset, kImageBlock);
+    // The loader answers each block with one byte once it has stored it; its value and a
+    // missing answer are not judged here: the finish request's verdict is.
+    Port.ReadByte();
+    op_.ProcessMessages();
+    if (StopRequested != 0) {
+      op_.SetProgress(0);
+      pause_(kStopPause);
+      op_.Log(text::kLogStop);
+      stopped_ = true;
+      return true;
+    }
+    // FileSize is 65,600 after a successful ReadFile; never divide by a zero left elsewhere.
+    const std::uint32_t divisor = FileSize != 0 ? FileSize : kFileSize;
+    op_.SetProgress(static_cast<int>((offset + 1) * kProgressScale / divisor));
+  }
+  pause_(kFinishPause);
+
+  Request[0] = request::kFinish;
+  Request[1] = SectorIndexFromField();
+  Port.SendFrame(Request.data(), 2);
+  const Outcome outcome = Receive(2);
+  if (outcome != Outcome::Ok) {
+    Report(outcome, text::kCaptionFinish, text::kLogFinishFailed, text::kLogNoConnection);
+    op_.SetProgress(0);
+    return true;
+  }
+  if (Reply[1] == 1) {
+    op_.MessageBox(text::kChecksumFailure, text::kCaptionFinish, kMbOk | kMbIconError);
+    op_.Log(text::kLogChecksumFailed);
+    op_.SetProgress(0);
+    return true;
+  }
+  op_.SetProgress(0);
+  return false;
+}
+
+bool Device::ReadFile() {
+  if (FileName.empty()) {
+    op_.MessageBox(text::kOpenFile, text::kCaptionError, kMbOk | kMbIconError);
+    return true;
+  }
+  switch (ReadFirmwareFile(FileName, RawFile, &FileSize)) {
+    case FileStatus::CannotOpen:
+      op_.MessageBox(text::kCannotOpenFile, text::kCaptionError, kMbOk | kMbIconError);
+      return true;
+    case FileStatus::WrongSize:
+      op_.MessageBox(text::kWrongFileLength, text::kCaptionError, kMbOk | kMbIconError);
+      return true;
+    case FileStatus::Ok:
+      break;
+  }
+  DecodeImage(RawFile, Image);
+  return false;
+}
+
+bool Device::OpenFirmware(const std::string& path) {
+  FileName = path;
+  // The file as chosen goes into Image unchanged; every run reads and decodes it again.
+  switch (ReadFirmwareFile(path, Image, &FileSize)) {
+    case FileStatus::CannotOpen:
+      op_.MessageBox(text::kCannotOpenFile, text::kCaptionError, kMbOk | kMbIconError);
+      FileName.clear();
+      return true;
+    case FileStatus::WrongSize:
+      op_.MessageBox(text::kWrongFileLength, text::kCaptionError, kMbOk | kMbIconError);
+      FileName.clear();
+      return true;
+    case FileStatus::Ok:
+      break;
+  }
+  op_.Log(std::string(text::kLogFileOpened) + path);
+  return false;
+}
+
+}  // namespace quorvex

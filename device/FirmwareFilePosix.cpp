@@ -1,0 +1,80 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "FirmwareFile.h"
+
+namespace quorvex {
+namespace {
+
+struct Fd {
+  int fd;
+  explicit Fd(int f) : fd(f) {}
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+};
+
+bool ReadAll(int fd, std::uint8_t* data, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(fd, data + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+FileStatus ReadFirmwareFile(const std::string& path, FileBytes& into, std::uint32_t* size) {
+  if (size != nullptr) *size = 0;
+  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (file.fd < 0) return FileStatus::CannotOpen;
+  struct stat info {};
+  // A folder, a device or a pipe is not a firmware file, whatever open said.
+  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return FileStatus::CannotOpen;
+  const off_t end = ::lseek(file.fd, 0, SEEK_END);
+  if (end < 0) return FileStatus::WrongSize;
+  if (size != nullptr) *size = end > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<std::uint32_t>(end);
+  if (end != static_cast<off_t>(kFileSize)) return FileStatus::WrongSize;
+  if (::lseek(file.fd, 0, SEEK_SET) != 0) return FileStatus::WrongSize;
+  // A read that delivers fewer bytes than measured is refused like a wrong size.
+  if (!ReadAll(file.fd, into.data(), into.size())) return FileStatus::WrongSize;
+  return FileStatus::Ok;
+}
+
+bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t count) {
+  const std::string temp = path + ".tmp";
+  {
+    Fd file(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (file.fd < 0) return false;
+    std::size_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::write(file.fd, data + done, count - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ::unlink(temp.c_str());
+        return false;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(file.fd) != 0) {
+      ::unlink(temp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quorvex

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+// Message box flags and answers, with the values the platform's message box uses.
+inline constexpr unsigned kMbOk = 0x00;
+inline constexpr unsigned kMbYesNo = 0x04;
+inline constexpr unsigned kMbIconError = 0x10;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+
+// Everything the device code needs of whoever operates it: the window, the terminal, or a
+// test's recorder. All texts are UTF-8.
+class Operator {
+ public:
+  virtual ~Operator() = default;
+  virtual void Log(std::string_view line) = 0;  // one line appended to the log
+  virtual int MessageBox(std::string_view text, std::string_view caption, unsigned flags) = 0;
+  virtual void PlainMessage(std::string_view text) = 0;  // caption "Quorvex", no icon, OK
+  virtual void SetProgress(int position) = 0;            // 0..100
+  virtual void ProcessMessages() = 0;                    // once after each image block
+  virtual std::string SectorText() = 0;                  // the sector field's text right now
+  virtual void Beep() = 0;
+};
+
+// The application's standard display of an error that escaped a command: the text, a full
+// stop when its last character sorts after one, the caption "Quorvex" and the error icon.
+void ShowException(Operator& op, std::string_view text);
+
+}  // namespace quorvex

@@ -1,0 +1,73 @@
+#include "Sequences.h"
+
+#include <optional>
+#include <string>
+
+#include "SectorInf.h"
+#include "SectorNumber.h"
+#include "Texts.h"
+
+namespace quorvex {
+
+RunResult RunProgramming(Device& device, Operator& op) {
+  if (device.CheckDevice()) return RunResult::Failed;
+  const std::optional<int> sector = CheckSectorNumber(op, op.SectorText());
+  if (!sector) return RunResult::BadSector;
+  const auto n = static_cast<std::uint8_t>(*sector);
+
+  op.Log(text::kLogReadingFile);
+  if (device.ReadFile()) return RunResult::Failed;
+  op.Log(text::kLogOk);
+
+  op.Log(text::kLogReadingSector);
+  SectorInf current{};
+  if (device.ReadSectorInf(n, current) != 0) return RunResult::Failed;
+  if (IsWritten(current) && op.MessageBox(text::kOverwrite, text::kCaptionProgramSector,
+                                          kMbYesNo | kMbIconError) != kIdYes) {
+    return RunResult::Declined;
+  }
+  op.Log(text::kLogOk);
+
+  if (device.WriteSectorInf(n, DeriveSectorInf(device.Image)) != 0) return RunResult::Failed;
+
+  op.Log(text::kLogErasing);
+  if (device.Erase()) return RunResult::Failed;
+  op.Log(text::kLogOk);
+  if (device.Init()) return RunResult::Failed;
+
+  op.Log(text::kLogProgramming);
+  if (device.Program()) return device.Stopped() ? RunResult::Stopped : RunResult::Failed;
+  op.Log(text::kLogOk);
+  op.Beep();
+  return RunResult::Done;
+}
+
+RunResult ClearSector(Device& device, Operator& op) {
+  if (device.CheckDevice()) return RunResult::Failed;
+  const std::optional<int> sector = CheckSectorNumber(op, op.SectorText());
+  if (!sector) return RunResult::BadSector;
+  op.Log(text::kLogClearing);
+  if (device.WriteSectorInf(static_cast<std::uint8_t>(*sector), SectorInf{}) != 0) {
+    return RunResult::Failed;
+  }
+  op.Log(text::kLogOk);
+  return RunResult::Done;
+}
+
+RunResult ListSectors(Device& device, Operator& op) {
+  if (device.CheckDevice()) return RunResult::Failed;
+  for (int n = kFirstSector; n <= kLastSector; ++n) {
+    SectorInf block{};
+    if (device.ReadSectorInf(static_cast<std::uint8_t>(n), block) != 0) {
+      op.MessageBox(text::kSectorInfoFailure, text::kCaptionRead, kMbOk | kMbIconError);
+      op.Log(text::kLogBlockReadFailed);
+      return RunResult::Failed;
+    }
+    std::string line = text::kSectorLinePrefix + std::to_string(n);
+    line += IsLoaded(block) ? " - " + SectorName(block) : std::string(text::kNotLoaded);
+    op.Log(line);
+  }
+  return RunResult::Done;
+}
+
+}  // namespace quorvex

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quorvex {
+
+// What TComPort needs of one platform's serial interface. The platform back end
+// (POSIX or Win32, chosen by the build) implements it; tests and fuzz targets give
+// TComPort a scripted one instead, so the framing and the device code run unchanged.
+class PortBackend {
+ public:
+  virtual ~PortBackend() = default;
+
+  // Opens an existing port by path for exclusive use; closes whatever was open first.
+  virtual bool OpenExclusive(const std::string& path) = 0;
+  // Queue sizes and the abort of pending writes; failures do no harm.
+  virtual void PrepareQueues() = 0;
+  // Baud rate, 8 data bits, no parity, one stop bit; every other setting as the port reports it.
+  virtual bool SetLine(std::uint32_t baud) = 0;
+  // A one-byte read waits at most timeout + 1 ms; a write of n bytes at most n + timeout ms.
+  virtual bool SetTimeouts(std::uint32_t timeoutMs) = 0;
+  virtual bool SetDtr(bool raise) = 0;
+  virtual void Close() = 0;
+  [[nodiscard]] virtual bool IsOpen() const = 0;
+
+  // Blocking write; returns whether every byte was handed to the port in time.
+  virtual bool Write(const std::uint8_t* data, std::size_t count) = 0;
+  // Blocking one-byte read; false when no byte came (time-out, no port, line error).
+  virtual bool ReadByte(std::uint8_t& byte) = 0;
+
+  // The rate the driver actually runs after SetLine (0 when unknown).
+  [[nodiscard]] virtual std::uint32_t ActualBaud() const { return 0; }
+};
+
+// The back end of the platform this program was built for.
+std::unique_ptr<PortBackend> MakePlatformBackend();
+
+}  // namespace quorvex

@@ -1,0 +1,137 @@
+// The serial port on POSIX systems: an exclusive, raw, non-blocking descriptor whose reads
+// and writes wait with poll against one deadline each.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "PortBackend.h"
+#include "PosixLine.h"
+
+namespace quorvex {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until the deadline, never negative, rounded up so that a wait never
+// ends just before its byte is due.
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+class PosixBackend final : public PortBackend {
+ public:
+  ~PosixBackend() override { Close(); }
+
+  bool OpenExclusive(const std::string& path) override {
+    Close();
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    // A serial port is a terminal; anything else (a file, a folder) is not a port. The lock
+    // keeps out every other program, root included; TIOCEXCL keeps out those that don't lock.
+    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+      ::close(fd);
+      return false;
+    }
+    // The descriptor stays non-blocking: every read and write waits in poll against its own
+    // deadline, so no flow-control state left on the port can block a write for ever.
+    fd_ = fd;
+    return true;
+  }
+
+  void PrepareQueues() override {}  // the driver's queues are fixed and nothing is pending
+
+  bool SetLine(std::uint32_t baud) override {
+    if (fd_ < 0) return false;
+    actualBaud_ = 0;
+    if (!posix::ConfigureLine(fd_, baud, &actualBaud_)) return false;
+    posix::RequestLowLatency(fd_);
+    return true;
+  }
+
+  bool SetTimeouts(std::uint32_t timeoutMs) override {
+    timeoutMs_ = timeoutMs;
+    return fd_ >= 0;
+  }
+
+  bool SetDtr(bool raise) override {
+    if (fd_ < 0) return false;
+    int bits = TIOCM_DTR;
+    return ::ioctl(fd_, raise ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+  }
+
+  void Close() override {
+    if (fd_ < 0) return;
+    // The exclusive flag belongs to the terminal, not to the descriptor: clear it, or the
+    // next open of the port fails.
+    (void)::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+    fd_ = -1;
+    actualBaud_ = 0;
+  }
+
+  [[nodiscard]] bool IsOpen() const override { return fd_ >= 0; }
+
+  bool Write(const std::uint8_t* data, std::size_t count) override {
+    if (fd_ < 0) return false;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_ + count);
+    std::size_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::write(fd_, data + done, count - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      if (!WaitFor(POLLOUT, deadline)) return false;
+    }
+    return true;
+  }
+
+  bool ReadByte(std::uint8_t& byte) override {
+    if (fd_ < 0) return false;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_ + 1);
+    for (;;) {
+      const ssize_t n = ::read(fd_, &byte, 1);
+      if (n == 1) return true;
+      // End of file or an error such as EIO/ENXIO: the adapter is gone. No byte, at once.
+      if (n == 0) return false;
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      if (!WaitFor(POLLIN, deadline)) return false;
+    }
+  }
+
+  [[nodiscard]] std::uint32_t ActualBaud() const override { return actualBaud_; }
+
+ private:
+  // Waits until the descriptor is ready for `events`; false on time-out or on a hang-up or
+  // error of the line (which would otherwise wake poll at once, again and again).
+  bool WaitFor(short events, Clock::time_point deadline) const {
+    for (;;) {
+      pollfd pfd{fd_, events, 0};
+      const int ready = ::poll(&pfd, 1, MillisecondsLeft(deadline));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return false;
+      if ((pfd.revents & events) != 0) return true;
+      return false;  // POLLHUP, POLLERR or POLLNVAL without data
+    }
+  }
+
+  int fd_ = -1;
+  std::uint32_t timeoutMs_ = 0;
+  std::uint32_t actualBaud_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<PortBackend> MakePlatformBackend() { return std::make_unique<PosixBackend>(); }
+
+}  // namespace quorvex

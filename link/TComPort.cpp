@@ -1,0 +1,110 @@
+#include "TComPort.h"
+
+#include <utility>
+
+namespace quorvex {
+
+TComPort::TComPort(PlainMessage plainMessage, std::unique_ptr<PortBackend> backend)
+    : plainMessage_(std::move(plainMessage)), backend_(std::move(backend)) {}
+
+// A port still open when the object goes away is closed: the next program that opens
+// it must not find it held.
+TComPort::~TComPort() { Close(); }
+
+bool TComPort::Probe(const std::string& path) { return backend_->OpenExclusive(path); }
+
+bool TComPort::OpenHandle(const std::string& path) {
+  if (!backend_->OpenExclusive(path)) return false;
+  backend_->PrepareQueues();
+  return true;
+}
+
+bool TComPort::SetSpeed(std::uint32_t baud) { return backend_->SetLine(baud); }
+
+bool TComPort::SetTimeouts(std::uint32_t timeoutMs) { return backend_->SetTimeouts(timeoutMs); }
+
+bool TComPort::SetDtr(bool raise) { return backend_->SetDtr(raise); }
+
+bool TComPort::Open(const std::string& path) {
+  if (OpenHandle(path) && SetSpeed(kBaudRate) && SetTimeouts(kTimeoutMs)) {
+    SetDtr(false);  // the loader's line runs with DTR low; a port without DTR is fine too
+    return true;
+  }
+  // The port may stay open, unconfigured: the caller closes it.
+  if (plainMessage_) plainMessage_("Ошибка открытия порта " + PortNameOf(path));
+  return false;
+}
+
+void TComPort::Close() { backend_->Close(); }
+
+bool TComPort::IsOpen() const { return backend_->IsOpen(); }
+
+bool TComPort::WriteByte(std::uint8_t byte) { return backend_->Write(&byte, 1); }
+
+bool TComPort::WriteBlock(const std::uint8_t* data, std::uint32_t count) {
+  return backend_->Write(data, count);
+}
+
+std::uint8_t TComPort::ReadByte() {
+  std::uint8_t byte = 0;
+  if (!backend_->ReadByte(byte)) TimedOut = true;
+  return byte;
+}
+
+void TComPort::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
+  std::uint8_t sum = length;
+  WriteByte(length);
+  WriteByte(0x00);
+  for (unsigned i = 0; i < length; ++i) {
+    WriteByte(payload[i]);
+    sum = static_cast<std::uint8_t>(sum + payload[i]);
+  }
+  WriteByte(static_cast<std::uint8_t>(sum ^ 0xFF));
+}
+
+unsigned TComPort::ReceiveFrame(std::uint8_t* buffer) {
+  TimedOut = false;
+  const std::uint8_t length = ReadByte();
+  if (TimedOut) return 0;
+  std::uint8_t sum = length;
+
+  TimedOut = false;
+  ReadByte();  // the second byte of a frame carries nothing
+  if (TimedOut) return 0;
+
+  for (unsigned i = 0; i < length; ++i) {
+    TimedOut = false;
+    buffer[i] = ReadByte();
+    if (TimedOut) return 0;
+    sum = static_cast<std::uint8_t>(sum + buffer[i]);
+  }
+
+  TimedOut = false;
+  const std::uint8_t check = ReadByte();
+  if (TimedOut) return 0;
+  // Accepted when no bit is set in both the check byte and the sum.
+  if ((check & sum) != 0) return 0;
+  return length;
+}
+
+std::uint32_t TComPort::ActualBaud() const { return backend_->ActualBaud(); }
+
+std::string PortNameOf(std::string_view path) {
+  for (std::string_view prefix :
+       {std::string_view("//./"), std::string_view(R"(\\.\)"), std::string_view("/dev/")}) {
+    if (path.starts_with(prefix)) return std::string(path.substr(prefix.size()));
+  }
+  return std::string(path);
+}
+
+std::string PortPathOf(std::string_view name) {
+#ifdef _WIN32
+  if (name.starts_with("//./") || name.starts_with(R"(\\.\)")) return std::string(name);
+  return "//./" + std::string(name);
+#else
+  if (name.starts_with("/") || name.starts_with("./")) return std::string(name);
+  return "/dev/" + std::string(name);
+#endif
+}
+
+}  // namespace quorvex

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quorvex::sim {
+
+inline constexpr int kSectors = 64;
+inline constexpr std::size_t kSectorBytes = 65'536;
+inline constexpr std::size_t kBlockBytes = 64;
+
+struct Options {
+  bool pace = false;                // hold every byte to 62,500-baud line time (160 us)
+  std::vector<std::string> faults;  // "silent", "version=45B4", "short=33", ... (see --help)
+  std::string statePath;            // keep flash and blocks in this file across runs; empty: memory
+  std::string linkPath;             // make this path a symbolic link to the pseudo-terminal
+};
+
+// One request the loader recognised, in arrival order.
+struct RequestRecord {
+  std::uint8_t code = 0;             // 0x02, 0x30, 0x31, 0x32, 0x33, 0x35
+  std::vector<std::uint8_t> payload; // the whole frame payload, code included
+};
+
+// A simulated instrument: a loader that answers on the master side of a pseudo-terminal,
+// served by a thread of its own, so tests and `--simulate` run it inside the process.
+class SimulatedInstrument {
+ public:
+  explicit SimulatedInstrument(Options options = {});
+  ~SimulatedInstrument();  // stops serving and closes the pseudo-terminal
+  SimulatedInstrument(const SimulatedInstrument&) = delete;
+  SimulatedInstrument& operator=(const SimulatedInstrument&) = delete;
+
+  // Opens the pseudo-terminal and starts serving. False with *error set on failure
+  // (a fault spec that does not parse, no pseudo-terminal, an unreadable state file).
+  bool Start(std::string* error);
+  void Stop();
+  // The path of the pseudo-terminal a host opens, e.g. "/dev/pts/3".
+  [[nodiscard]] std::string PortPath() const;
+
+  // Inspection and set-up for tests; safe to call while serving.
+  [[nodiscard]] std::vector<std::uint8_t> Flash(int sector) const;  // sector 1..64
+  [[nodiscard]] std::array<std::uint8_t, kBlockBytes> Block(int sector) const;
+  void SetBlock(int sector, const std::array<std::uint8_t, kBlockBytes>& block);
+  [[nodiscard]] std::vector<std::uint8_t> Received() const;  // every byte the host sent
+  [[nodiscard]] std::vector<RequestRecord> Requests() const;
+  [[nodiscard]] int BlocksReceived() const;  // image blocks of the current/last transfer
+  void ClearLog();                           // forget Received() and Requests()
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quorvex::sim

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PortBackend.h"
+
+namespace quorvex::test {
+
+// What a scripted port saw and what it will answer; shared with the test after the
+// backend has been handed to a TComPort.
+struct ScriptedLine {
+  std::deque<std::uint8_t> incoming;  // bytes the "instrument" has sent; read in order
+  std::vector<std::uint8_t> written;  // every byte written by the host
+  std::vector<std::size_t> writeSizes;
+  int readsWithoutByte = 0;  // reads that found nothing: each a time-out, without the wait
+  bool open = false;
+  bool refuseOpen = false;
+  bool refuseLine = false;
+  bool refuseTimeouts = false;
+  std::uint32_t baud = 0;
+  std::uint32_t timeoutMs = 0;
+  bool dtr = true;
+  std::vector<std::string> opened;  // every path opened, in order
+
+  void Queue(const std::vector<std::uint8_t>& bytes) {
+    incoming.insert(incoming.end(), bytes.begin(), bytes.end());
+  }
+};
+
+// An in-memory port: reads take the queued bytes and time out at once when none is left.
+class ScriptedBackend final : public PortBackend {
+ public:
+  explicit ScriptedBackend(std::shared_ptr<ScriptedLine> line) : line_(std::move(line)) {}
+
+  bool OpenExclusive(const std::string& path) override {
+    line_->open = false;
+    if (line_->refuseOpen) return false;
+    line_->opened.push_back(path);
+    line_->open = true;
+    return true;
+  }
+  void PrepareQueues() override {}
+  bool SetLine(std::uint32_t baud) override {
+    if (line_->refuseLine) return false;
+    line_->baud = baud;
+    return true;
+  }
+  bool SetTimeouts(std::uint32_t ms) override {
+    if (line_->refuseTimeouts) return false;
+    line_->timeoutMs = ms;
+    return true;
+  }
+  bool SetDtr(bool raise) override {
+    line_->dtr = raise;
+    return true;
+  }
+  void Close() override { line_->open = false; }
+  [[nodiscard]] bool IsOpen() const override { return line_->open; }
+  bool Write(const std::uint8_t* data, std::size_t count) override {
+    if (!line_->open) return false;
+    line_->written.insert(line_->written.end(), data, data + count);
+    line_->writeSizes.push_back(count);
+    return true;
+  }
+  bool ReadByte(std::uint8_t& byte) override {
+    if (!line_->open || line_->incoming.empty()) {
+      ++line_->readsWithoutByte;
+      return false;
+    }
+    byte = line_->incoming.front();
+    line_->incoming.pop_front();
+    return true;
+  }
+
+ private:
+  std::shared_ptr<ScriptedLine> line_;
+};
+
+}  // namespace quorvex::test
