@@ -30,8 +30,9 @@ Device::Device(TComPort& port, Operator& op)
 
 Device::Outcome Device::Receive(unsigned needed) {
   const unsigned length = Port.ReceiveFrame(Reply.data());
-  if (length == 0 || length < needed) return Outcome::ReceiveFailure;
+  if (length == 0) return Outcome::ReceiveFailure;
   if (Reply[0] != ReplyCodeOf(Request[0])) return Outcome::WrongReply;
+  if (length < needed) return Outcome::ReceiveFailure;
   return Outcome::Ok;
 }
 

@@ -10,6 +10,8 @@ namespace quorvex {
 
 std::optional<long> ParseInteger(std::string_view text) {
   std::string_view digits = text;
+  // Leading blanks are skipped, as the platform's integer conversion does; nothing else is.
+  while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
   bool negative = false;
   if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
     negative = digits.front() == '-';

@@ -10,7 +10,7 @@ namespace quorvex {
 inline constexpr int kFirstSector = 1;
 inline constexpr int kLastSector = 64;
 
-// Text as a signed decimal integer: an optional sign and digits, nothing else, within int.
+// Text as a signed decimal integer: leading blanks, an optional sign and digits, within int.
 std::optional<long> ParseInteger(std::string_view text);
 
 // The sector-number check of the programming and clear commands: empty text, then the

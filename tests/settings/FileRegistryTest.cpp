@@ -1,0 +1,102 @@
+// The settings file behind the registry accessor.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+#include <string>
+
+#include "RegistryAccessor.h"
+
+namespace quorvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct FileRegistryTest : ::testing::Test {
+  fs::path dir;
+  std::string file;
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("quorvex-settings-" +
+           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir);
+    file = (dir / "quorvex" / "settings.ini").string();
+  }
+  void TearDown() override {
+    std::error_code error;
+    fs::permissions(dir, fs::perms::owner_all, error);
+    fs::remove_all(dir, error);
+  }
+  std::unique_ptr<RegistryAccessor> Open() {
+    auto registry = MakeFileRegistryAccessor(file);
+    registry->SetRootKey(RootKey::LocalMachine);
+    return registry;
+  }
+  std::string Contents() const {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+};
+
+TEST_F(FileRegistryTest, FirstStartCreatesTheKeyWithEmptyValues) {
+  auto registry = Open();
+  EXPECT_FALSE(registry->KeyExists(kSettingsKey));
+  EXPECT_FALSE(registry->OpenKey(kSettingsKey, false));
+  ASSERT_TRUE(registry->OpenKey(kSettingsKey, true));
+  registry->WriteString(kValueComName, "");
+  registry->WriteString(kValuePathFileProg, "");
+  EXPECT_EQ(Contents(), "[HKEY_LOCAL_MACHINE\\Software\\Quorvex]\nPathFileProg=\nCOMName=\n");
+  EXPECT_TRUE(Open()->KeyExists(kSettingsKey));
+}
+
+TEST_F(FileRegistryTest, ValuesRoundTripAcrossInstances) {
+  {
+    auto registry = Open();
+    ASSERT_TRUE(registry->OpenKey(kSettingsKey, true));
+    registry->WriteString(kValueComName, "ttyUSB0");
+    registry->WriteString(kValuePathFileProg, "/home/op/прошивки/a=b\\c\n");
+    registry->WriteString(kValueComName, "ttyUSB1");
+  }
+  auto registry = Open();
+  ASSERT_TRUE(registry->OpenKey(kSettingsKey, false));
+  EXPECT_EQ(registry->ReadString(kValueComName), "ttyUSB1");
+  EXPECT_EQ(registry->ReadString(kValuePathFileProg), "/home/op/прошивки/a=b\\c\n");
+  EXPECT_EQ(registry->ReadString("Missing"), "");
+}
+
+TEST_F(FileRegistryTest, GarbageIsKeptAndIgnored) {
+  fs::create_directories(fs::path(file).parent_path());
+  std::ofstream(file) << "\x01\x02garbage\n[Other]\nCOMName=elsewhere\nnot a line\n";
+  auto registry = Open();
+  EXPECT_FALSE(registry->KeyExists(kSettingsKey));
+  ASSERT_TRUE(registry->OpenKey(kSettingsKey, true));
+  EXPECT_EQ(registry->ReadString(kValueComName), "") << "another section's value is not ours";
+  registry->WriteString(kValueComName, "ttyS0");
+  EXPECT_NE(Contents().find("not a line"), std::string::npos) << "nothing else is lost";
+  EXPECT_NE(Contents().find("COMName=elsewhere"), std::string::npos);
+}
+
+TEST_F(FileRegistryTest, UnwritableStoreThrowsFailedToSetData) {
+  auto registry = Open();
+  ASSERT_TRUE(registry->OpenKey(kSettingsKey, true));
+  if (::geteuid() == 0) {
+    // Root writes through permissions: make the file's place a folder instead.
+    fs::remove(file);
+    fs::create_directories(file);
+  } else {
+    fs::permissions(fs::path(file).parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  try {
+    registry->WriteString(kValueComName, "ttyS0");
+    FAIL() << "the write must fail";
+  } catch (const RegistryError& error) {
+    EXPECT_STREQ(error.what(), "Failed to set data for 'COMName'");
+  }
+}
+
+}  // namespace
+}  // namespace quorvex::test
