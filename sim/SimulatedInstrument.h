@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,8 +22,8 @@ struct Options {
 
 // One request the loader recognised, in arrival order.
 struct RequestRecord {
-  std::uint8_t code = 0;             // 0x02, 0x30, 0x31, 0x32, 0x33, 0x35
-  std::vector<std::uint8_t> payload; // the whole frame payload, code included
+  std::uint8_t code = 0;              // 0x02, 0x30, 0x31, 0x32, 0x33, 0x35
+  std::vector<std::uint8_t> payload;  // the whole frame payload, code included
 };
 
 // A simulated instrument: a loader that answers on the master side of a pseudo-terminal,
@@ -49,6 +50,14 @@ class SimulatedInstrument {
   [[nodiscard]] std::vector<RequestRecord> Requests() const;
   [[nodiscard]] int BlocksReceived() const;  // image blocks of the current/last transfer
   void ClearLog();                           // forget Received() and Requests()
+
+  // The hangup-after fault closed the pseudo-terminal and serving has ended.
+  [[nodiscard]] bool HungUp() const;
+  // Called on the serving thread right after that hang-up; it must not call Stop(). Set it
+  // before Start().
+  void SetHangupHandler(std::function<void()> handler);
+  // The last failure while serving or stopping (the state file could not be written), or "".
+  [[nodiscard]] std::string LastError() const;
 
  private:
   struct Impl;

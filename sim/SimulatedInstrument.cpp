@@ -1,0 +1,356 @@
+#include "SimulatedInstrument.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include "Faults.h"
+#include "FlashState.h"
+#include "LinePacer.h"
+#include "LoaderMachine.h"
+#include "PseudoTerminal.h"
+
+namespace quorvex::sim {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::size_t kReadChunk = 4096;
+// Replies the host does not read pile up here; beyond this the line overruns and drops them.
+constexpr std::size_t kOutputLimit = 1u << 16;
+// The state file is written once the host has been quiet this long, never in mid-exchange.
+constexpr auto kSaveAfterQuiet = 300ms;
+// When the master reports a hang-up or an error, it is looked at again after this pause.
+constexpr auto kBrokenLineRetry = 100ms;
+// Longest single wait, so a lost wake-up could never stall the loop for long.
+constexpr auto kLongestWait = 500ms;
+
+std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// Waits for the descriptors until the absolute deadline (none: kLongestWait).
+int WaitUntil(pollfd* fds, nfds_t count, TimePoint deadline) {
+  const auto left = std::max(Clock::duration::zero(), deadline - Clock::now());
+#ifdef __linux__
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+  const timespec timeout{
+      .tv_sec = static_cast<time_t>(seconds.count()),
+      .tv_nsec = static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
+  return ::ppoll(fds, count, &timeout, nullptr);
+#else
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left);
+  return ::poll(fds, count, static_cast<int>(ms.count()));
+#endif
+}
+
+bool MakeLink(const std::string& link, const std::string& target, std::string* error) {
+  struct stat info {};
+  if (::lstat(link.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+    *error = "'" + link + "' exists and is not a symbolic link";
+    return false;
+  }
+  const std::string temporary = link + ".tmp" + std::to_string(::getpid());
+  ::unlink(temporary.c_str());
+  if (::symlink(target.c_str(), temporary.c_str()) != 0) {
+    *error = ErrnoText("cannot create the link '" + link + "'");
+    return false;
+  }
+  if (::rename(temporary.c_str(), link.c_str()) != 0) {
+    *error = ErrnoText("cannot create the link '" + link + "'");
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+void RemoveLink(const std::string& link, const std::string& target) {
+  std::string points(4096, '\0');
+  const ssize_t n = ::readlink(link.c_str(), points.data(), points.size());
+  if (n > 0 && points.substr(0, static_cast<std::size_t>(n)) == target) ::unlink(link.c_str());
+}
+
+struct Outgoing {
+  std::uint8_t byte;
+  TimePoint at;
+};
+
+}  // namespace
+
+struct SimulatedInstrument::Impl {
+  explicit Impl(Options opts) : options(std::move(opts)) {}
+
+  void Serve();
+  // Reads what the host wrote and feeds it to the loader; false when the master is unusable.
+  bool ReadHost(std::deque<Outgoing>* output);
+  // Writes the bytes that are due; false when the master would block.
+  bool WriteDue(std::deque<Outgoing>* output, TimePoint now);
+  void SaveState();
+
+  Options options;
+  mutable std::mutex mutex;  // guards flash, machine, lastError
+  FlashState flash;
+  std::optional<LoaderMachine> machine;
+  std::string lastError;
+
+  std::optional<PseudoTerminal> terminal;
+  std::string portPath;
+  UniqueFd wakeRead;
+  UniqueFd wakeWrite;
+  std::thread thread;
+  std::atomic<bool> stopRequested{false};
+  std::atomic<bool> hungUp{false};
+  std::function<void()> hangupHandler;
+  bool started = false;
+  bool linked = false;
+
+  // Serving thread only.
+  std::optional<LinePacer> pacer;
+  bool hangupPending = false;
+  TimePoint hangupAt{};
+  bool dirty = false;
+  TimePoint lastHostByte{};
+};
+
+bool SimulatedInstrument::Impl::ReadHost(std::deque<Outgoing>* output) {
+  std::array<std::uint8_t, kReadChunk> buffer{};
+  const ssize_t n = ::read(terminal->Master(), buffer.data(), buffer.size());
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+  if (n <= 0) return false;  // EIO or end of file: no host end is open
+
+  const TimePoint now = Clock::now();
+  lastHostByte = now;
+  std::vector<Emission> emissions;
+  {
+    const std::lock_guard lock(mutex);
+    for (ssize_t i = 0; i < n; ++i) machine->Feed(buffer[i], pacer->Incoming(now));
+    emissions = machine->TakeEmissions();
+    dirty = machine->TakeStateChanged() || dirty;
+  }
+  for (const Emission& emission : emissions) {
+    for (std::uint8_t byte : emission.bytes) {
+      if (output->size() >= kOutputLimit) break;
+      output->push_back({byte, pacer->Outgoing(emission.due)});
+    }
+    if (emission.hangUpAfter) {
+      hangupPending = true;
+      hangupAt = output->empty() ? emission.due : std::max(emission.due, output->back().at);
+    }
+  }
+  return true;
+}
+
+bool SimulatedInstrument::Impl::WriteDue(std::deque<Outgoing>* output, TimePoint now) {
+  std::array<std::uint8_t, kReadChunk> chunk{};
+  std::size_t count = 0;
+  for (auto it = output->begin(); it != output->end() && it->at <= now && count < chunk.size();
+       ++it) {
+    chunk[count++] = it->byte;
+  }
+  if (count == 0) return true;
+  const ssize_t n = ::write(terminal->Master(), chunk.data(), count);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+  if (n < 0 && errno == EINTR) return true;
+  if (n < 0) {
+    output->clear();  // nobody can receive them
+    return true;
+  }
+  output->erase(output->begin(), output->begin() + n);
+  return true;
+}
+
+void SimulatedInstrument::Impl::SaveState() {
+  dirty = false;
+  if (options.statePath.empty()) return;
+  std::optional<FlashState> snapshot;
+  {
+    const std::lock_guard lock(mutex);
+    snapshot.emplace(flash);
+  }
+  std::string error;
+  if (!snapshot->Save(options.statePath, &error)) {
+    const std::lock_guard lock(mutex);
+    lastError = error;
+  }
+}
+
+void SimulatedInstrument::Impl::Serve() {
+#ifdef __linux__
+  if (options.pace) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);  // wake on time, not 50 us late
+#endif
+  std::deque<Outgoing> output;
+  bool writeBlocked = false;
+  std::optional<TimePoint> lineRetryAt;  // set while the master reports a hang-up
+
+  while (!stopRequested.load()) {
+    TimePoint now = Clock::now();
+    if (!writeBlocked && !output.empty() && output.front().at <= now) {
+      writeBlocked = !WriteDue(&output, now);
+    }
+    if (hangupPending && output.empty() && now >= hangupAt) {
+      terminal->Close();
+      hungUp = true;
+      if (hangupHandler) hangupHandler();
+      return;
+    }
+    if (dirty && output.empty() && now - lastHostByte >= kSaveAfterQuiet) SaveState();
+
+    TimePoint deadline = now + kLongestWait;
+    if (!output.empty() && !writeBlocked) deadline = std::min(deadline, output.front().at);
+    if (hangupPending) deadline = std::min(deadline, hangupAt);
+    if (dirty) deadline = std::min(deadline, lastHostByte + kSaveAfterQuiet);
+    if (lineRetryAt && now >= *lineRetryAt) lineRetryAt.reset();
+    if (lineRetryAt) deadline = std::min(deadline, *lineRetryAt);
+
+    std::array<pollfd, 2> fds{};
+    fds[0] = {.fd = wakeRead.Get(), .events = POLLIN, .revents = 0};
+    const short events = static_cast<short>(POLLIN | (writeBlocked ? POLLOUT : 0));
+    fds[1] = {.fd = lineRetryAt ? -1 : terminal->Master(), .events = events, .revents = 0};
+    if (WaitUntil(fds.data(), fds.size(), deadline) < 0) {
+      if (errno == EINTR) continue;
+      const std::lock_guard lock(mutex);
+      lastError = ErrnoText("poll");
+      return;
+    }
+    if (fds[0].revents != 0) continue;  // stop requested: the loop condition ends it
+    const short got = fds[1].revents;
+    if ((got & POLLOUT) != 0) writeBlocked = false;
+    if ((got & POLLIN) != 0) {
+      if (!ReadHost(&output)) lineRetryAt = Clock::now() + kBrokenLineRetry;
+    } else if ((got & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      lineRetryAt = Clock::now() + kBrokenLineRetry;  // no host end: look again later, never spin
+    }
+  }
+}
+
+SimulatedInstrument::SimulatedInstrument(Options options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+SimulatedInstrument::~SimulatedInstrument() { Stop(); }
+
+bool SimulatedInstrument::Start(std::string* error) {
+  std::string ignored;
+  if (error == nullptr) error = &ignored;
+  Impl& impl = *impl_;
+  if (impl.started) {
+    *error = "the simulated instrument was started before";
+    return false;
+  }
+  Faults faults;
+  if (!ParseFaults(impl.options.faults, &faults, error)) return false;
+  if (!impl.options.statePath.empty()) {
+    const std::lock_guard lock(impl.mutex);
+    if (!impl.flash.Load(impl.options.statePath, error)) return false;
+  }
+  impl.terminal = PseudoTerminal::Open(error);
+  if (!impl.terminal) return false;
+  impl.portPath = impl.terminal->SlavePath();
+
+  int pipeFds[2] = {-1, -1};
+  if (::pipe(pipeFds) != 0) {
+    *error = ErrnoText("pipe");
+    impl.terminal.reset();
+    return false;
+  }
+  impl.wakeRead = UniqueFd(pipeFds[0]);
+  impl.wakeWrite = UniqueFd(pipeFds[1]);
+  for (int fd : pipeFds) {
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  }
+
+  if (!impl.options.linkPath.empty()) {
+    if (!MakeLink(impl.options.linkPath, impl.portPath, error)) {
+      impl.terminal.reset();
+      return false;
+    }
+    impl.linked = true;
+  }
+  {
+    const std::lock_guard lock(impl.mutex);
+    impl.machine.emplace(faults, &impl.flash);
+  }
+  impl.pacer.emplace(impl.options.pace);
+  impl.started = true;
+  impl.thread = std::thread([&impl] { impl.Serve(); });
+  return true;
+}
+
+void SimulatedInstrument::Stop() {
+  Impl& impl = *impl_;
+  if (impl.thread.joinable()) {
+    impl.stopRequested = true;
+    const char wake = 'S';
+    while (::write(impl.wakeWrite.Get(), &wake, 1) < 0 && errno == EINTR) {
+    }
+    impl.thread.join();
+    impl.SaveState();
+  }
+  if (impl.linked) {
+    RemoveLink(impl.options.linkPath, impl.portPath);
+    impl.linked = false;
+  }
+  if (impl.terminal) impl.terminal->Close();
+}
+
+std::string SimulatedInstrument::PortPath() const { return impl_->portPath; }
+
+std::vector<std::uint8_t> SimulatedInstrument::Flash(int sector) const {
+  const std::lock_guard lock(impl_->mutex);
+  const auto bytes = impl_->flash.Sector(sector - 1);
+  return {bytes.begin(), bytes.end()};
+}
+
+std::array<std::uint8_t, kBlockBytes> SimulatedInstrument::Block(int sector) const {
+  const std::lock_guard lock(impl_->mutex);
+  return impl_->flash.InfoBlock(sector - 1);
+}
+
+void SimulatedInstrument::SetBlock(int sector, const std::array<std::uint8_t, kBlockBytes>& block) {
+  const std::lock_guard lock(impl_->mutex);
+  impl_->flash.SetInfoBlock(sector - 1, block);
+}
+
+std::vector<std::uint8_t> SimulatedInstrument::Received() const {
+  const std::lock_guard lock(impl_->mutex);
+  return impl_->machine ? impl_->machine->Received() : std::vector<std::uint8_t>{};
+}
+
+std::vector<RequestRecord> SimulatedInstrument::Requests() const {
+  const std::lock_guard lock(impl_->mutex);
+  return impl_->machine ? impl_->machine->Requests() : std::vector<RequestRecord>{};
+}
+
+int SimulatedInstrument::BlocksReceived() const {
+  const std::lock_guard lock(impl_->mutex);
+  return impl_->machine ? impl_->machine->BlocksReceived() : 0;
+}
+
+void SimulatedInstrument::ClearLog() {
+  const std::lock_guard lock(impl_->mutex);
+  if (impl_->machine) impl_->machine->ClearLog();
+}
+
+bool SimulatedInstrument::HungUp() const { return impl_->hungUp.load(); }
+
+void SimulatedInstrument::SetHangupHandler(std::function<void()> handler) {
+  impl_->hangupHandler = std::move(handler);
+}
+
+std::string SimulatedInstrument::LastError() const {
+  const std::lock_guard lock(impl_->mutex);
+  return impl_->lastError;
+}
+
+}  // namespace quorvex::sim
