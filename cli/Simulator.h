@@ -1,0 +1,39 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#ifdef QUORVEX_HAVE_SIMULATOR
+#include "SimulatedInstrument.h"
+#endif
+
+namespace quorvex::cli {
+
+// The simulated instrument behind --simulate, where the platform has pseudo-terminals.
+class Simulator {
+ public:
+  // Starts it; false with *error set when it cannot run here.
+  bool Start(std::string* error) {
+#ifdef QUORVEX_HAVE_SIMULATOR
+    instrument_ = std::make_unique<sim::SimulatedInstrument>();
+    return instrument_->Start(error);
+#else
+    *error = "the simulated instrument needs pseudo-terminals, which this system lacks";
+    return false;
+#endif
+  }
+  [[nodiscard]] std::string PortPath() const {
+#ifdef QUORVEX_HAVE_SIMULATOR
+    return instrument_ ? instrument_->PortPath() : std::string();
+#else
+    return {};
+#endif
+  }
+
+ private:
+#ifdef QUORVEX_HAVE_SIMULATOR
+  std::unique_ptr<sim::SimulatedInstrument> instrument_;
+#endif
+};
+
+}  // namespace quorvex::cli

@@ -1,0 +1,81 @@
+// quorvex-cli: the programmer's commands from a terminal or a script.
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+#include "Commands.h"
+#include "ExitCode.h"
+#include "Interrupt.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  SetConsoleOutputCP(CP_UTF8);  // the log lines are UTF-8
+#endif
+  using namespace quorvex::cli;
+  CLI::App app{
+      "Quorvex: writes firmware into the 64 flash sectors of the scanner \"ЗЕЛТАР-R52 VX 8\".\n"
+      "Log lines go to stdout, messages to stderr as CAPTION: TEXT.\n"
+      "Exit codes: 0 done, 1 a failure was reported, 2 bad arguments or unusable file,\n"
+      "3 stopped by the operator (Ctrl-C), 4 the overwrite was declined.",
+      "quorvex-cli"};
+  app.require_subcommand(1);
+  GlobalOptions options;
+  app.add_option("-p,--port", options.port,
+                 "port name from 'ports' (ttyUSB0, COM3) or a path; default: the stored one");
+  app.add_flag("--simulate", options.simulate,
+               "run a simulated instrument in this process and talk to it over a pseudo-terminal");
+  app.add_flag("-y,--yes", options.yes, "answer Yes when asked to overwrite a written sector");
+  app.add_flag("-q,--quiet", options.quiet, "no progress bar");
+
+  int code = kExitDone;
+  app.add_subcommand("ports", "list the ports that can be opened, one name a line")->callback([&] {
+    code = RunPorts(options);
+  });
+  app.add_subcommand("check", "device check: the loader's version")->callback([&] {
+    code = RunCheck(options);
+  });
+  app.add_subcommand("list", "list the information blocks of all 64 sectors")->callback([&] {
+    code = RunList(options);
+  });
+
+  std::string sector;
+  auto* clear = app.add_subcommand("clear", "clear the information block of one sector");
+  clear->add_option("SECTOR", sector, "sector number 1 to 64")->required();
+  clear->callback([&] { code = RunClear(options, sector); });
+
+  std::string file;
+  auto* program = app.add_subcommand("program", "program a firmware file into a sector");
+  program->add_option("FILE", file, "the .fls firmware file")->required();
+  program->add_option("-s,--sector", sector, "sector number 1 to 64")->required();
+  program->callback([&] { code = RunProgram(options, file, sector); });
+
+  std::string output;
+  auto* decode = app.add_subcommand("decode", "write the 65,600-byte unscrambled image of a file");
+  decode->add_option("FILE", file, "the .fls firmware file")->required();
+  decode->add_option("-o,--output", output, "the image to write")->required();
+  decode->callback([&] { code = RunDecode(file, output); });
+
+  auto* encode = app.add_subcommand(
+      "encode", "write the .fls file of an image (its bytes 769 to 1,024 are the key)");
+  encode->add_option("IMAGE", file, "the 65,600-byte image")->required();
+  encode->add_option("-o,--output", output, "the .fls file to write")->required();
+  encode->callback([&] { code = RunEncode(file, output); });
+
+  auto* inspect =
+      app.add_subcommand("inspect", "show the information block a file would write: name, marker");
+  inspect->add_option("FILE", file, "the .fls firmware file")->required();
+  inspect->callback([&] { code = RunInspect(file); });
+
+  InstallInterruptHandler();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int parsed = app.exit(error);
+    return parsed == 0 ? kExitDone : kExitBadInput;
+  }
+  return code;
+}
