@@ -35,6 +35,9 @@ constexpr std::size_t kOutputLimit = 1u << 16;
 constexpr auto kSaveAfterQuiet = 300ms;
 // When the master reports a hang-up or an error, it is looked at again after this pause.
 constexpr auto kBrokenLineRetry = 100ms;
+// The hang-up comes this long after the last reply went out, so the host has read that reply
+// first, as when an adapter is pulled right after it answered.
+constexpr auto kHangupLinger = 100ms;
 // Longest single wait, so a lost wake-up could never stall the loop for long.
 constexpr auto kLongestWait = 500ms;
 
@@ -145,7 +148,8 @@ bool SimulatedInstrument::Impl::ReadHost(std::deque<Outgoing>* output) {
     }
     if (emission.hangUpAfter) {
       hangupPending = true;
-      hangupAt = output->empty() ? emission.due : std::max(emission.due, output->back().at);
+      hangupAt = (output->empty() ? emission.due : std::max(emission.due, output->back().at)) +
+                 kHangupLinger;
     }
   }
   return true;
