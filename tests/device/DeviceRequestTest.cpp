@@ -38,7 +38,7 @@ struct RequestCase {
   std::string reply;   // the instrument's bytes
   std::string wire;    // what the host must send (the 64 block bytes of Write not included)
   bool fails;
-  std::string box;      // the first line of the box text, empty when none
+  std::string box;  // the first line of the box text, empty when none
   std::string caption;
   std::string logLine;  // empty when none
 };
@@ -90,8 +90,8 @@ TEST_P(RequestTest, ExchangesAndReports) {
     EXPECT_EQ(op.shown[0].caption, c.caption);
     EXPECT_EQ(op.shown[0].flags, 0x10u);
   }
-  EXPECT_EQ(op.log, c.logLine.empty() ? std::vector<std::string>{}
-                                      : std::vector<std::string>{c.logLine});
+  EXPECT_EQ(op.log,
+            c.logLine.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.logLine});
 }
 
 const char* kRecv = "Ошибка приема сообщения";
@@ -108,8 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
         {"CheckWrongCode", Call::Check, "1", "03 00 FC 45 B3 08", "01 00 02 FC", true, kWrong,
          "Ошибка", ""},
         {"CheckSilent", Call::Check, "1", "", "01 00 02 FC", true, kRecv, "Ошибка", ""},
-        {"CheckShortReply", Call::Check, "1", "01 00 FD 01", "01 00 02 FC", true, kRecv,
-         "Ошибка", ""},
+        {"CheckShortReply", Call::Check, "1", "01 00 FD 01", "01 00 02 FC", true, kRecv, "Ошибка",
+         ""},
         {"CheckEmptyPayload", Call::Check, "1", "00 00 FF", "01 00 02 FC", true, kRecv, "Ошибка",
          ""},
         {"EraseSector1", Call::Erase, "1", "01 00 CE 30", "02 00 31 00 CC", false, "", "", ""},
@@ -122,17 +122,16 @@ INSTANTIATE_TEST_SUITE_P(
          "Инициализация", "Нет связи со сканером"},
         {"InitSilent", Call::Init, "64", "", "02 00 32 3F 8C", true, kRecv, "Инициализация",
          "Ошибка инициализации"},
-        {"ReadSector2WrongCode", Call::Read, "2", "01 00 CD 31", "03 00 33 E0 40 A9", true,
-         kWrong, "Чтение кадра", "Нет связи со сканером"},
+        {"ReadSector2WrongCode", Call::Read, "2", "01 00 CD 31", "03 00 33 E0 40 A9", true, kWrong,
+         "Чтение кадра", "Нет связи со сканером"},
         {"ReadShortReply", Call::Read, "2", "01 00 CC 32", "03 00 33 E0 40 A9", true, kRecv,
          "Чтение кадра", "Ошибка приема сообщения"},
-        {"WriteSector64", Call::Write, "64", "01 00 CF 2F", "03 00 30 EF C0 1D", false, "", "",
-         ""},
+        {"WriteSector64", Call::Write, "64", "01 00 CF 2F", "03 00 30 EF C0 1D", false, "", "", ""},
         {"WriteSector1", Call::Write, "1", "01 00 CF 2F", "03 00 30 E0 00 EC", false, "", "", ""},
         {"WriteSilent", Call::Write, "64", "", "03 00 30 EF C0 1D", true, kRecv, "Запись кадра",
          "Ошибка чтения кадра"},
-        {"WriteWrongCodeLogsTrailingSpace", Call::Write, "64", "01 00 CE 30",
-         "03 00 30 EF C0 1D", true, kWrong, "Запись кадра", "Нет связи со сканером "},
+        {"WriteWrongCodeLogsTrailingSpace", Call::Write, "64", "01 00 CE 30", "03 00 30 EF C0 1D",
+         true, kWrong, "Запись кадра", "Нет связи со сканером "},
     }),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -74,17 +74,17 @@ TEST_P(FileTest, OpenCommandAndRunReadAgree) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, FileTest,
-    ::testing::ValuesIn(std::vector<FileCase>{
-        {"Exact", 65'600, FileStatus::Ok, ""},
-        {"OneShort", 65'599, FileStatus::WrongSize, "Неправильная длина файла"},
-        {"OneLong", 65'601, FileStatus::WrongSize, "Неправильная длина файла"},
-        {"Empty", 0, FileStatus::WrongSize, "Неправильная длина файла"},
-        {"Missing", -1, FileStatus::CannotOpen, "Не могу открыть файл"},
-        {"Folder", -2, FileStatus::CannotOpen, "Не могу открыть файл"},
-    }),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, FileTest,
+                         ::testing::ValuesIn(std::vector<FileCase>{
+                             {"Exact", 65'600, FileStatus::Ok, ""},
+                             {"OneShort", 65'599, FileStatus::WrongSize,
+                              "Неправильная длина файла"},
+                             {"OneLong", 65'601, FileStatus::WrongSize, "Неправильная длина файла"},
+                             {"Empty", 0, FileStatus::WrongSize, "Неправильная длина файла"},
+                             {"Missing", -1, FileStatus::CannotOpen, "Не могу открыть файл"},
+                             {"Folder", -2, FileStatus::CannotOpen, "Не могу открыть файл"},
+                         }),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct ReadFixture : ::testing::Test {
   TempDir dir;

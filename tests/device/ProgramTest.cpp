@@ -50,8 +50,8 @@ TEST_P(VerdictTest, JudgesTheFinishReply) {
   EXPECT_FALSE(device.Stopped());
   // The image's first 65,536 bytes, in 512 writes of 128, then the finish frame.
   ASSERT_EQ(line->written.size(), 65'536u + 5u);
-  EXPECT_TRUE(std::equal(device.Image.begin(), device.Image.begin() + 65'536,
-                         line->written.begin()));
+  EXPECT_TRUE(
+      std::equal(device.Image.begin(), device.Image.begin() + 65'536, line->written.begin()));
   EXPECT_EQ(ToHex({line->written.end() - 5, line->written.end()}), "02 00 35 00 C8");
   EXPECT_EQ(std::count(line->writeSizes.begin(), line->writeSizes.end(), 128u), 512);
   EXPECT_EQ(pauses, std::vector<long>{1000});
