@@ -134,7 +134,9 @@ class FileRegistry final : public RegistryAccessor {
         return false;
       }
     }
-    if (std::rename(temp.c_str(), path_.c_str()) != 0) {
+    // std::filesystem::rename replaces an existing file on Windows too; std::rename does not.
+    std::filesystem::rename(temp, file, error);
+    if (error) {
       std::remove(temp.c_str());
       return false;
     }
