@@ -97,7 +97,6 @@ class Connection {
   Device& device() { return device_; }
 
  private:
-  TerminalOperator& op_;
   std::unique_ptr<Simulator> simulator_;  // declared first: it outlives the port
   TComPort port_;
   Device device_;

@@ -11,7 +11,7 @@
 #include <windows.h>
 #endif
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends the program anyway
 #ifdef _WIN32
   SetConsoleOutputCP(CP_UTF8);  // the log lines are UTF-8
 #endif

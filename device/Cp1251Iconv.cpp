@@ -9,7 +9,9 @@ namespace quorvex {
 
 std::string DecodeCp1251(std::string_view bytes) {
   iconv_t cd = iconv_open("UTF-8", "CP1251");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(bytes);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr): iconv's own
+    return std::string(bytes);                // failure value
+  }
   std::string out;
   out.resize(bytes.size() * 3 + 3);
   char* in = const_cast<char*>(bytes.data());
