@@ -60,9 +60,7 @@ int ExitCodeOf(RunResult result) {
 class Connection {
  public:
   explicit Connection(TerminalOperator& op)
-      : op_(op),
-        port_([&op](std::string_view text) { op.PlainMessage(text); }),
-        device_(port_, op) {}
+      : port_([&op](std::string_view text) { op.PlainMessage(text); }), device_(port_, op) {}
 
   // 0 when the port is open; otherwise the exit code, the reason already shown.
   int Open(const GlobalOptions& options) {
