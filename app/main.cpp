@@ -1,0 +1,129 @@
+// quorvex: the operator's window.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+#include "About.h"
+#include "Baseprog.h"
+#include "DemoFirmware.h"
+#include "DesignFont.h"
+#include "OperatorDialogs.h"
+#ifdef QUORVEX_HAVE_SIMULATOR
+#include "SimulatedInstrument.h"
+#endif
+
+namespace {
+
+// Reports an error that escaped start-up; nothing else of the operator is needed then.
+class StartupOperator final : public quorvex::Operator {
+ public:
+  void Log(std::string_view) override {}
+  int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override {
+    return dialogs_.MessageBox(
+        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+        QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())), flags);
+  }
+  void PlainMessage(std::string_view) override {}
+  void SetProgress(int) override {}
+  void ProcessMessages() override {}
+  std::string SectorText() override { return {}; }
+  void Beep() override {}
+
+ private:
+  quorvex::QtOperatorDialogs dialogs_;
+};
+
+const char* const kDescription =
+    "Quorvex writes firmware into the flash sectors of the \"ЗЕЛТАР-R52 VX 8\" scanner over a\n"
+    "serial line, lists what each sector holds and clears a sector's information block.\n"
+    "\n"
+    "With --simulate a simulated instrument starts inside the program: it is listed and\n"
+    "selected in the port list, and the open dialog starts in a folder holding a demo\n"
+    "firmware file (demo.fls), so the whole job can be tried without hardware.";
+
+// Saves pictures of the main window after a demonstration run and of the About window.
+void TakeScreenshots(quorvex::TForm1& window, const QString& folder, const QString& demoFile) {
+  if (!demoFile.isEmpty()) {
+    window.OpenFirmwareFile(demoFile);
+    window.ButtonStartClick();
+  }
+  window.grab().save(QDir(folder).filePath(QStringLiteral("main-window.png")));
+  quorvex::TForm3 about(&window);
+  about.show();
+  QCoreApplication::processEvents();
+  about.grab().save(QDir(folder).filePath(QStringLiteral("about-window.png")));
+  about.close();
+  window.close();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Quorvex"));
+  QApplication::setApplicationVersion(QLatin1String(quorvex::kVersion));
+
+  try {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(kDescription));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption simulate(
+        QStringLiteral("simulate"),
+        QStringLiteral("Start a simulated instrument inside the program and select its port."));
+    parser.addOption(simulate);
+    QCommandLineOption screenshots(
+        QStringLiteral("screenshots"),
+        QStringLiteral("Save pictures of the windows in FOLDER, then quit."),
+        QStringLiteral("FOLDER"));
+    screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(screenshots);
+    parser.process(app);
+
+    quorvex::TForm1::Setup setup;
+    QTemporaryDir demoFolder;
+    QString demoFile;
+#ifdef QUORVEX_HAVE_SIMULATOR
+    std::optional<quorvex::sim::SimulatedInstrument> instrument;
+    if (parser.isSet(simulate)) {
+      instrument.emplace();
+      std::string error;
+      if (!instrument->Start(&error)) {
+        throw std::runtime_error("The simulated instrument did not start: " + error);
+      }
+      setup.simulatorPort = quorvex::PortNameOf(instrument->PortPath());
+      if (demoFolder.isValid()) {
+        demoFile = demoFolder.filePath(QStringLiteral("demo.fls"));
+        if (quorvex::WriteDemoFirmware(demoFile.toStdString())) {
+          setup.simulatorFolder = QDir::toNativeSeparators(demoFolder.path() + '/').toStdString();
+        } else {
+          demoFile.clear();
+        }
+      }
+    }
+#else
+    if (parser.isSet(simulate)) {
+      throw std::runtime_error("This build has no simulated instrument");
+    }
+#endif
+
+    quorvex::TForm1 window(std::move(setup));
+    window.show();
+    if (parser.isSet(screenshots)) {
+      const QString folder = parser.value(screenshots);
+      QTimer::singleShot(
+          200, &window, [&window, folder, demoFile] { TakeScreenshots(window, folder, demoFile); });
+    }
+    QApplication::exec();
+  } catch (const std::exception& error) {
+    StartupOperator op;
+    quorvex::ShowException(op, error.what());
+  }
+  return 0;
+}

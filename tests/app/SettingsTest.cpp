@@ -1,0 +1,280 @@
+// The port list and the stored settings at start-up, a port chosen in the list, and the menu's
+// open command with the folder it stores.
+#include <QFile>
+#include <QLabel>
+#include <QtTest>
+
+#include "SimulatedInstrument.h"
+#include "WindowTestSupport.h"
+
+using namespace quorvex;
+using namespace quorvex::test;
+
+namespace {
+
+const char* const kNoPort = "Не выбран";
+// Never a device on any machine: opening it fails.
+const char* const kAbsentPort = "ttyQuorvexAbsent0";
+
+QString PortError(const std::string& name) {
+  return QStringLiteral("Ошибка открытия порта ") + QString::fromStdString(name);
+}
+
+// The settings store with writes that fail once `failing` is set, as a read-only store does.
+class FailingRegistry final : public RegistryAccessor {
+ public:
+  FailingRegistry(std::unique_ptr<RegistryAccessor> inner, const bool& failing)
+      : inner_(std::move(inner)), failing_(failing) {}
+  void SetRootKey(RootKey root) override { inner_->SetRootKey(root); }
+  bool KeyExists(const std::string& key) override { return inner_->KeyExists(key); }
+  bool OpenKey(const std::string& key, bool canCreate) override {
+    return inner_->OpenKey(key, canCreate);
+  }
+  std::string ReadString(const std::string& name) override { return inner_->ReadString(name); }
+  void WriteString(const std::string& name, const std::string& value) override {
+    if (failing_) throw RegistryError(FailedToSetMessage(name));
+    inner_->WriteString(name, value);
+  }
+
+ private:
+  std::unique_ptr<RegistryAccessor> inner_;
+  const bool& failing_;
+};
+
+}  // namespace
+
+class SettingsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init();
+  void cleanup();
+  void firstStartCreatesTheKey();
+  void storedPortIsRestoredAndOpened();
+  void storedNameNotListed_data();
+  void storedNameNotListed();
+  void storedPortDoesNotOpen();
+  void choiceFromTheList_data();
+  void choiceFromTheList();
+  void openCommand_data();
+  void openCommand();
+
+ private:
+  // The port works when a listing gets its 64 lines.
+  static bool PortAnswers(Window& window) {
+    const qsizetype before = window.log().size();
+    const std::size_t shown = window.dialogs().shown.size();
+    window.form().Button2Click();
+    return window.log().size() == before + 64 && window.dialogs().shown.size() == shown;
+  }
+
+  std::unique_ptr<SettingsFile> settings_;
+  std::unique_ptr<sim::SimulatedInstrument> instrument_;
+  std::string simPort_;
+};
+
+void SettingsTest::init() {
+  settings_ = std::make_unique<SettingsFile>();
+  instrument_ = std::make_unique<sim::SimulatedInstrument>();
+  std::string error;
+  QVERIFY2(instrument_->Start(&error), error.c_str());
+  simPort_ = PortNameOf(instrument_->PortPath());
+}
+
+void SettingsTest::cleanup() {
+  instrument_.reset();
+  settings_.reset();
+}
+
+void SettingsTest::firstStartCreatesTheKey() {
+  QVERIFY(!settings_->KeyExists());
+  Window window(*settings_, {"ttyS0", simPort_});
+
+  QVERIFY(settings_->KeyExists());
+  QCOMPARE(settings_->Read(kValueComName), std::string());
+  QCOMPARE(settings_->Read(kValuePathFileProg), std::string());
+  QCOMPARE(window.entries(),
+           QStringList({kNoPort, QStringLiteral("ttyS0"), QString::fromStdString(simPort_)}));
+  QCOMPARE(window.comboBox1()->currentIndex(), 0);
+  QVERIFY(window.dialogs().shown.empty());
+  QVERIFY(window.log().isEmpty());
+  QVERIFY(!window.form().Instrument().Port.IsOpen());
+}
+
+void SettingsTest::storedPortIsRestoredAndOpened() {
+  settings_->Store(kValueComName, simPort_);
+  settings_->Store(kValuePathFileProg, "/srv/firmware/");
+  Window window(*settings_, {"ttyS0", simPort_});
+
+  QVERIFY(window.dialogs().shown.empty());
+  QCOMPARE(window.comboBox1()->currentText(), QString::fromStdString(simPort_));
+  QVERIFY(PortAnswers(window));
+
+  // The file dialog starts in the stored folder; cancelling it stores nothing.
+  window.form().Open1Click();
+  QCOMPARE(window.dialogs().dialogFolders, QStringList{QStringLiteral("/srv/firmware/")});
+  QCOMPARE(window.dialogs().dialogFilter, QStringLiteral("Прошивки секторов flash (*.fls)"));
+  QCOMPARE(settings_->Read(kValuePathFileProg), std::string("/srv/firmware/"));
+  QVERIFY(window.log().size() == 64);
+}
+
+void SettingsTest::storedNameNotListed_data() {
+  QTest::addColumn<QString>("stored");
+  QTest::newRow("nothing chosen before: empty name") << "";
+  QTest::newRow("port gone") << "ttyUSB7";
+  QTest::newRow("name differs in case") << "TTYUSB0";
+}
+
+void SettingsTest::storedNameNotListed() {
+  QFETCH(QString, stored);
+  settings_->Store(kValueComName, stored.toStdString());
+  settings_->Store(kValuePathFileProg, "/srv/firmware/");
+  Window window(*settings_, {"ttyUSB0", simPort_});
+
+  QCOMPARE(window.dialogs().shown, std::vector<Shown>{Plain(PortError(stored.toStdString()))});
+  QCOMPARE(window.comboBox1()->currentIndex(), 0);
+  QVERIFY(!window.form().Instrument().Port.IsOpen());
+  QCOMPARE(window.form().InitialFolder(), QStringLiteral("/srv/firmware/"));
+  QCOMPARE(settings_->Read(kValueComName), stored.toStdString());
+  QVERIFY(window.log().isEmpty());  // faults at start-up are messages, never log lines
+}
+
+void SettingsTest::storedPortDoesNotOpen() {
+  settings_->Store(kValueComName, kAbsentPort);
+  Window window(*settings_, {kAbsentPort});
+
+  QCOMPARE(window.dialogs().shown, std::vector<Shown>{Plain(PortError(kAbsentPort))});
+  QCOMPARE(window.comboBox1()->currentIndex(), 0);
+  QVERIFY(!window.form().Instrument().Port.IsOpen());
+  QCOMPARE(settings_->Read(kValueComName), std::string(kAbsentPort));
+}
+
+void SettingsTest::choiceFromTheList_data() {
+  QTest::addColumn<QStringList>("chosen");  // "sim" is the simulated instrument's entry
+  QTest::addColumn<QString>("selected");
+  QTest::addColumn<QString>("stored");
+  QTest::addColumn<bool>("portError");
+  QTest::addColumn<bool>("answers");
+
+  QTest::newRow("a port that opens is stored") << QStringList{"sim"} << "sim"
+                                               << "sim" << false << true;
+  QTest::newRow("a port that fails goes back to no port")
+      << QStringList{kAbsentPort} << kNoPort << "" << true << false;
+  QTest::newRow("a failed choice closes the port opened before")
+      << QStringList{"sim", kAbsentPort} << kNoPort << "sim" << true << false;
+  QTest::newRow("no port keeps the open port and the stored name")
+      << QStringList{"sim", kNoPort} << kNoPort << "sim" << false << true;
+}
+
+void SettingsTest::choiceFromTheList() {
+  QFETCH(QStringList, chosen);
+  QFETCH(QString, selected);
+  QFETCH(QString, stored);
+  QFETCH(bool, portError);
+  QFETCH(bool, answers);
+  const QString sim = QString::fromStdString(simPort_);
+  const auto resolve = [&](const QString& name) { return name == "sim" ? sim : name; };
+
+  Window window(*settings_, {simPort_, kAbsentPort});
+  QComboBox* list = window.comboBox1();
+  for (const QString& name : chosen) {
+    const int index = list->findText(resolve(name));
+    QVERIFY(index >= 0);
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+  }
+
+  QCOMPARE(list->currentText(), resolve(selected));
+  QCOMPARE(QString::fromStdString(settings_->Read(kValueComName)), resolve(stored));
+  const std::vector<Shown> expected =
+      portError ? std::vector<Shown>{Plain(PortError(kAbsentPort))} : std::vector<Shown>{};
+  QCOMPARE(window.dialogs().shown, expected);
+  QCOMPARE(PortAnswers(window), answers);
+}
+
+void SettingsTest::openCommand_data() {
+  QTest::addColumn<QString>("second");  // what the second open command chooses
+  QTest::addColumn<QString>("message");
+  QTest::addColumn<QString>("caption");
+  QTest::addColumn<bool>("folderStored");
+  QTest::addColumn<QString>("fileName");  // which file the run would read: first, second, none
+  QTest::addColumn<bool>("failWrites");
+
+  QTest::newRow("a good file") << "good"
+                               << ""
+                               << "" << true << "second" << false;
+  QTest::newRow("one byte short") << "short"
+                                  << "Неправильная длина файла"
+                                  << "Ошибка" << true << "none" << false;
+  QTest::newRow("one byte long") << "long"
+                                 << "Неправильная длина файла"
+                                 << "Ошибка" << true << "none" << false;
+  QTest::newRow("missing") << "missing"
+                           << "Не могу открыть файл"
+                           << "Ошибка" << true << "none" << false;
+  QTest::newRow("dialog cancelled") << "cancel"
+                                    << ""
+                                    << "" << false << "first" << false;
+  QTest::newRow("folder cannot be stored") << "good"
+                                           << "Failed to set data for 'PathFileProg'"
+                                           << "Quorvex" << false << "second" << true;
+}
+
+void SettingsTest::openCommand() {
+  QFETCH(QString, second);
+  QFETCH(QString, message);
+  QFETCH(QString, caption);
+  QFETCH(bool, folderStored);
+  QFETCH(QString, fileName);
+  QFETCH(bool, failWrites);
+
+  bool failing = false;
+  Window window(*settings_, {}, {},
+                std::make_unique<FailingRegistry>(settings_->Accessor(), failing));
+  QTemporaryDir firstDir;
+  QTemporaryDir secondDir;
+  const QString firstFolder = firstDir.path() + '/';
+  const QString secondFolder = secondDir.path() + '/';
+  const FileBytes image = PatternImage(3);
+  const QString first = WriteFirmware(firstDir, "first.fls", image);
+  window.open(first);
+  QCOMPARE(window.log(), QStringList{"Открыт файл: " + first});
+  QCOMPARE(window.find<QLabel>("Label2")->text(),
+           QStringLiteral("Загружена микропрограмма: first.fls"));
+
+  QString path;
+  if (second == "good") {
+    path = WriteFirmware(secondDir, "second.fls", image);
+  } else if (second == "short" || second == "long") {
+    path = secondDir.filePath(QStringLiteral("second.fls"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(second == "short" ? 65'599 : 65'601, '\x5A'));
+  } else if (second == "missing") {
+    path = secondDir.filePath(QStringLiteral("second.fls"));
+  }
+  failing = failWrites;
+  window.open(path);  // an empty path: the dialog is cancelled
+
+  // The dialog started in the folder of the file chosen before.
+  QCOMPARE(window.dialogs().dialogFolders, QStringList({"", firstFolder}));
+  const std::vector<Shown> expected = message.isEmpty()
+                                          ? std::vector<Shown>{}
+                                          : std::vector<Shown>{{message, caption, 0x10, false}};
+  QCOMPARE(window.dialogs().shown, expected);
+  QCOMPARE(QString::fromStdString(settings_->Read(kValuePathFileProg)),
+           folderStored ? secondFolder : firstFolder);
+
+  const bool opened = second == "good" && !failWrites;
+  QStringList log{"Открыт файл: " + first};
+  if (opened) log << "Открыт файл: " + path;
+  QCOMPARE(window.log(), log);
+  // The label names the last file that opened, even after a refused one.
+  QCOMPARE(window.find<QLabel>("Label2")->text(),
+           QStringLiteral("Загружена микропрограмма: ") + (opened ? "second.fls" : "first.fls"));
+  const QString held = QString::fromStdString(window.form().Instrument().FileName);
+  QCOMPARE(held, fileName == "first" ? first : fileName == "second" ? path : QString());
+}
+
+QTEST_MAIN(SettingsTest)
+#include "SettingsTest.moc"
