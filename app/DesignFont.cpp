@@ -9,10 +9,16 @@ namespace quorvex {
 
 QFont DesignFont() {
   static const QString kDesignFamily = QStringLiteral("MS Sans Serif");
-  QFont font = QFontDatabase::families().contains(kDesignFamily)
-                   ? QFont(kDesignFamily)
-                   : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  if (QFontDatabase::families().contains(kDesignFamily)) {
+    QFont font(kDesignFamily);
+    font.setPointSize(8);
+    return font;
+  }
+  // The usual sans serifs run wider than the design font at the same size; semi-condensed,
+  // the captions fit the places the design gives them.
+  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
   font.setPointSize(8);
+  font.setStretch(QFont::SemiCondensed);
   return font;
 }
 

@@ -9,7 +9,7 @@ namespace quorvex {
 inline constexpr const char* kVersion = "1.0.0.9";
 
 // The windows' font: "MS Sans Serif" at 8 points where the system has it, otherwise the
-// system's own sans serif at 8 points.
+// system's own sans serif at 8 points, semi-condensed.
 QFont DesignFont();
 
 // Places a fixed-size window in the middle of the screen it is on.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 
 #include "About.h"
 #include "Baseprog.h"
@@ -62,36 +63,69 @@ void TakeScreenshots(quorvex::TForm1& window, const QString& folder, const QStri
   window.close();
 }
 
+struct Arguments {
+  bool simulate = false;
+  QString screenshots;  // empty: none
+};
+
+// The options, read from the running application (Qt's own options, such as -platform, are
+// gone from the command line by then). A wrong option ends the program here.
+Arguments ReadArguments(const QCoreApplication& application) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QString::fromUtf8(kDescription));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption simulate(
+      QStringLiteral("simulate"),
+      QStringLiteral("Start a simulated instrument inside the program and select its port."));
+  parser.addOption(simulate);
+  QCommandLineOption screenshots(
+      QStringLiteral("screenshots"),
+      QStringLiteral("Save pictures of the windows in FOLDER, then quit."),
+      QStringLiteral("FOLDER"));
+  screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
+  parser.addOption(screenshots);
+  parser.process(application);
+  return {parser.isSet(simulate), parser.value(screenshots)};
+}
+
+// --help and --version answer without a display: no window system is started for them.
+bool AsksForHelpOrVersion(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument(argv[i]);
+    if (argument == "-h" || argument == "--help" || argument == "-?" || argument == "--help-all" ||
+        argument == "-v" || argument == "--version") {
+      return true;
+    }
+  }
+  return false;
+}
+
+void SetIdentity() {
+  QCoreApplication::setApplicationName(QStringLiteral("Quorvex"));
+  QCoreApplication::setApplicationVersion(QLatin1String(quorvex::kVersion));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (AsksForHelpOrVersion(argc, argv)) {
+    QCoreApplication core(argc, argv);
+    SetIdentity();
+    ReadArguments(core);  // prints the help or the version and ends the program
+    return 0;
+  }
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Quorvex"));
-  QApplication::setApplicationVersion(QLatin1String(quorvex::kVersion));
+  SetIdentity();
+  const Arguments arguments = ReadArguments(app);
 
   try {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(kDescription));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption simulate(
-        QStringLiteral("simulate"),
-        QStringLiteral("Start a simulated instrument inside the program and select its port."));
-    parser.addOption(simulate);
-    QCommandLineOption screenshots(
-        QStringLiteral("screenshots"),
-        QStringLiteral("Save pictures of the windows in FOLDER, then quit."),
-        QStringLiteral("FOLDER"));
-    screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOption(screenshots);
-    parser.process(app);
-
     quorvex::TForm1::Setup setup;
     QTemporaryDir demoFolder;
     QString demoFile;
 #ifdef QUORVEX_HAVE_SIMULATOR
     std::optional<quorvex::sim::SimulatedInstrument> instrument;
-    if (parser.isSet(simulate)) {
+    if (arguments.simulate) {
       instrument.emplace();
       std::string error;
       if (!instrument->Start(&error)) {
@@ -108,15 +142,15 @@ int main(int argc, char* argv[]) {
       }
     }
 #else
-    if (parser.isSet(simulate)) {
+    if (arguments.simulate) {
       throw std::runtime_error("This build has no simulated instrument");
     }
 #endif
 
     quorvex::TForm1 window(std::move(setup));
     window.show();
-    if (parser.isSet(screenshots)) {
-      const QString folder = parser.value(screenshots);
+    if (!arguments.screenshots.isEmpty()) {
+      const QString folder = arguments.screenshots;
       QTimer::singleShot(
           200, &window, [&window, folder, demoFile] { TakeScreenshots(window, folder, demoFile); });
     }
