@@ -202,7 +202,7 @@ void SimulatedInstrument::Impl::Serve() {
     if (!writeBlocked && !output.empty() && output.front().at <= now) {
       writeBlocked = !WriteDue(&output, now);
     }
-    if (hangupPending && output.empty() && now >= hangupAt) {
+    if (hangupPending && now >= hangupAt) {  // a reply the host never read goes with the line
       terminal->Close();
       hungUp = true;
       if (hangupHandler) hangupHandler();
@@ -213,7 +213,7 @@ void SimulatedInstrument::Impl::Serve() {
     TimePoint deadline = now + kLongestWait;
     if (!output.empty() && !writeBlocked) deadline = std::min(deadline, output.front().at);
     if (hangupPending) deadline = std::min(deadline, hangupAt);
-    if (dirty) deadline = std::min(deadline, lastHostByte + kSaveAfterQuiet);
+    if (dirty && output.empty()) deadline = std::min(deadline, lastHostByte + kSaveAfterQuiet);
     if (lineRetryAt && now >= *lineRetryAt) lineRetryAt.reset();
     if (lineRetryAt) deadline = std::min(deadline, *lineRetryAt);
 

@@ -91,6 +91,7 @@ bool InstallSignals(int pipeWrite) {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
+  ::signal(SIGPIPE, SIG_IGN);  // a reader that went away must not end the simulator
   return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
