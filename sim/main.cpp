@@ -59,9 +59,9 @@ request code, e.g. 33):
   short=REQ           the reply to REQ carries only its reply code (L=1, valid check)
   mute-after=BLOCK    answers image blocks 1..BLOCK (0..512), then sends nothing at all, neither
                       block answers nor replies, until the host has been silent for 5.5 s
-  hangup-after=BLOCK  after answering block BLOCK (0: right after the init reply) closes the
-                      pseudo-terminal, as an unplugged adapter; quorvex-sim then prints a line
-                      and exits with 0
+  hangup-after=BLOCK  100 ms after answering block BLOCK (0: after the init reply) closes the
+                      pseudo-terminal, as an unplugged adapter: the host reads that answer,
+                      then sees a hang-up (POLLHUP, EIO); quorvex-sim prints a line and exits 0
   checksum-mismatch   the finish answers CA 01
   stray-byte          one byte 00 goes out once, right before the first reply frame. The host
                       reads it as that reply's length: an empty frame, a receive failure, and
