@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -73,8 +74,10 @@ on absolute deadlines, so a run takes as long as on a real line.
 --state FILE keeps flash and blocks across runs: loaded at start if it exists, written
 atomically (temporary file, then rename) when the host has been quiet for 300 ms after a
 change, and at exit.
+--record FILE writes, at exit, one line per request the loader recognised: its payload in hex
+("02", "33 E0 40", ...), in arrival order.
 Exit codes: 0 stopped by a signal or hung up by hangup-after; 1 the simulator could not start
-or save its state; 2 bad arguments.)";
+or save its state or record; 2 bad arguments.)";
 
 int g_signalWrite = -1;
 
@@ -93,6 +96,22 @@ bool InstallSignals(int pipeWrite) {
   action.sa_flags = SA_RESTART;
   ::signal(SIGPIPE, SIG_IGN);  // a reader that went away must not end the simulator
   return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+// One line per request the loader recognised: its payload in hex, e.g. "33 E0 40".
+bool WriteRecord(const std::string& path,
+                 const std::vector<quorvex::sim::RequestRecord>& requests) {
+  std::ofstream out(path, std::ios::trunc);
+  for (const auto& request : requests) {
+    for (std::size_t i = 0; i < request.payload.size(); ++i) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%s%02X", i == 0 ? "" : " ", request.payload[i]);
+      out << hex;
+    }
+    out << '\n';
+  }
+  out.flush();
+  return static_cast<bool>(out);
 }
 
 // Waits for a signal or the hang-up; returns the byte that woke it ('S' or 'H').
@@ -123,6 +142,11 @@ int main(int argc, char** argv) {
       ->option_text("PATH");
   app.add_option("--state", options.statePath,
                  "keep flash and information blocks in FILE across runs")
+      ->option_text("FILE");
+  std::string recordPath;
+  app.add_option("--record", recordPath,
+                 "at exit, write every request the loader recognised to FILE, its payload in "
+                 "hex, one a line")
       ->option_text("FILE");
   app.add_flag("--pace", options.pace, "hold every byte to 62,500-baud line time (160 us)");
   app.add_option("--fault", options.faults, "inject a fault (see below); repeatable")
@@ -172,6 +196,10 @@ int main(int argc, char** argv) {
               << std::endl;
   }
   instrument.Stop();
+  if (!recordPath.empty() && !WriteRecord(recordPath, instrument.Requests())) {
+    std::cerr << "quorvex-sim: cannot write " << recordPath << "\n";
+    return 1;
+  }
   const std::string stopError = instrument.LastError();
   if (!stopError.empty()) {
     std::cerr << "quorvex-sim: " << stopError << "\n";
