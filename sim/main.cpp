@@ -65,8 +65,10 @@ request code, e.g. 33):
                       then sees a hang-up (POLLHUP, EIO); quorvex-sim prints a line and exits 0
   checksum-mismatch   the finish answers CA 01
   stray-byte          one byte 00 goes out once, right before the first reply frame. The host
-                      reads it as that reply's length: an empty frame, a receive failure, and
-                      the real reply's bytes follow it in the input queue
+                      reads it as that reply's length byte, the real length as the ignored
+                      byte and the next byte as the check byte: an empty frame, so a receive
+                      failure (device check: 00 03 FD taken, 45 B3 07 left waiting, read as
+                      the start of the next reply)
   delay-ms=N          every reply and block answer leaves N ms (0..60000) late
 
 --pace holds every byte in both directions to 160 us (62,500 baud, 10 bits a byte), counted
