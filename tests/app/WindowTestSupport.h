@@ -33,13 +33,17 @@ struct Shown {
   bool operator==(const Shown&) const = default;
 };
 
-inline char* toString(const Shown& shown) {
-  return QTest::toString(QStringLiteral("%1 | %2 | 0x%3%4")
-                             .arg(shown.text, shown.caption)
-                             .arg(shown.flags, 2, 16, QLatin1Char('0'))
-                             .arg(shown.plain ? " plain" : ""));
+// How QCOMPARE prints what was shown when it differs.
+inline char* toString(const std::vector<Shown>& shown) {
+  QStringList lines;
+  for (const Shown& s : shown) {
+    lines << QStringLiteral("[%1 | %2 | 0x%3%4]")
+                 .arg(s.text, s.caption)
+                 .arg(s.flags, 2, 16, QLatin1Char('0'))
+                 .arg(s.plain ? QStringLiteral(" plain") : QString());
+  }
+  return qstrdup(lines.join(QLatin1Char(' ')).toUtf8().constData());  // readable Cyrillic
 }
-
 inline Shown Box(const char* text, const char* caption, unsigned flags = 0x10) {
   return {QString::fromUtf8(text), QString::fromUtf8(caption), flags, false};
 }
