@@ -39,8 +39,8 @@ std::optional<int> ParseInt(std::string_view text, int low, int high) {
   return value;
 }
 
-bool Fail(std::string* error, std::string_view spec, std::string_view why) {
-  if (error != nullptr) *error = "bad fault '" + std::string(spec) + "': " + std::string(why);
+bool Fail(std::string* error, std::string_view text, std::string_view why) {
+  if (error != nullptr) *error = "bad fault '" + std::string(text) + "': " + std::string(why);
   return false;
 }
 
@@ -59,25 +59,25 @@ std::optional<std::uint8_t> ParseRequestCode(std::string_view text) {
   return std::nullopt;
 }
 
-bool ParseFault(std::string_view spec, Faults* faults, std::string* error) {
-  const auto equals = spec.find('=');
-  const std::string_view name = spec.substr(0, equals);
+bool ParseFault(std::string_view text, Faults* faults, std::string* error) {
+  const auto equals = text.find('=');
+  const std::string_view name = text.substr(0, equals);
   const bool hasValue = equals != std::string_view::npos;
-  const std::string_view value = hasValue ? spec.substr(equals + 1) : std::string_view{};
+  const std::string_view value = hasValue ? text.substr(equals + 1) : std::string_view{};
 
   if (name == "silent" || name == "checksum-mismatch" || name == "stray-byte") {
-    if (hasValue) return Fail(error, spec, "takes no value");
+    if (hasValue) return Fail(error, text, "takes no value");
     if (name == "silent") faults->silent = true;
     if (name == "checksum-mismatch") faults->checksumMismatch = true;
     if (name == "stray-byte") faults->strayByte = true;
     return true;
   }
-  if (!hasValue) return Fail(error, spec, "unknown fault or missing value");
+  if (!hasValue) return Fail(error, text, "unknown fault or missing value");
 
   if (name == "version") {
     unsigned bytes = 0;
     if (value.size() != 4 || !ParseHex(value, &bytes)) {
-      return Fail(error, spec, "expected four hex digits, e.g. version=45B4");
+      return Fail(error, text, "expected four hex digits, e.g. version=45B4");
     }
     faults->version = std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(bytes >> 8),
                                                   static_cast<std::uint8_t>(bytes & 0xFF)};
@@ -86,7 +86,7 @@ bool ParseFault(std::string_view spec, Faults* faults, std::string* error) {
   if (name == "wrong-code" || name == "bad-check" || name == "short") {
     const auto code = ParseRequestCode(value);
     if (!code) {
-      return Fail(error, spec,
+      return Fail(error, text,
                   "expected a request: check, write, erase, init, read, finish or its hex code");
     }
     std::bitset<256>& set = name == "wrong-code"  ? faults->wrongCode
@@ -97,22 +97,22 @@ bool ParseFault(std::string_view spec, Faults* faults, std::string* error) {
   }
   if (name == "mute-after" || name == "hangup-after") {
     const auto block = ParseInt(value, 0, kLastBlock);
-    if (!block) return Fail(error, spec, "expected a block count from 0 to 512");
+    if (!block) return Fail(error, text, "expected a block count from 0 to 512");
     (name == "mute-after" ? faults->muteAfter : faults->hangupAfter) = *block;
     return true;
   }
   if (name == "delay-ms") {
     const auto ms = ParseInt(value, 0, kLongestDelayMs);
-    if (!ms) return Fail(error, spec, "expected milliseconds from 0 to 60000");
+    if (!ms) return Fail(error, text, "expected milliseconds from 0 to 60000");
     faults->delay = std::chrono::milliseconds(*ms);
     return true;
   }
-  return Fail(error, spec, "unknown fault");
+  return Fail(error, text, "unknown fault");
 }
 
-bool ParseFaults(const std::vector<std::string>& specs, Faults* faults, std::string* error) {
-  for (const auto& spec : specs) {
-    if (!ParseFault(spec, faults, error)) return false;
+bool ParseFaults(const std::vector<std::string>& texts, Faults* faults, std::string* error) {
+  for (const auto& text : texts) {
+    if (!ParseFault(text, faults, error)) return false;
   }
   return true;
 }

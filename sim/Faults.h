@@ -33,10 +33,10 @@ struct Faults {
   std::chrono::milliseconds delay{0};
 };
 
-// Reads one spec such as "silent", "version=45B4", "short=33", "wrong-code=init", "delay-ms=20"
-// into *faults. False with *error set when the spec is not understood.
-bool ParseFault(std::string_view spec, Faults* faults, std::string* error);
-bool ParseFaults(const std::vector<std::string>& specs, Faults* faults, std::string* error);
+// Reads one fault as typed, such as "silent", "version=45B4", "short=33", "wrong-code=init",
+// "delay-ms=20" into *faults. False with *error set when it is not understood.
+bool ParseFault(std::string_view text, Faults* faults, std::string* error);
+bool ParseFaults(const std::vector<std::string>& texts, Faults* faults, std::string* error);
 
 // "check", "write", ... or a hex code ("33", "0x33") of one of the six requests.
 std::optional<std::uint8_t> ParseRequestCode(std::string_view text);

@@ -36,7 +36,7 @@ class SimulatedInstrument {
   SimulatedInstrument& operator=(const SimulatedInstrument&) = delete;
 
   // Opens the pseudo-terminal and starts serving. False with *error set on failure
-  // (a fault spec that does not parse, no pseudo-terminal, an unreadable state file).
+  // (a fault that does not parse, no pseudo-terminal, an unreadable state file).
   bool Start(std::string* error);
   void Stop();
   // The path of the pseudo-terminal a host opens, e.g. "/dev/pts/3".

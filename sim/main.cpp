@@ -49,7 +49,7 @@ Resynchronisation:
   reply) means the host has cancelled: the loader waits for requests again. After the 512th
   block it waits for requests at once.
 
-Faults (--fault SPEC, repeatable; REQ is check, write, erase, init, read, finish or the hex
+Faults (--fault FAULT, repeatable; REQ is check, write, erase, init, read, finish or the hex
 request code, e.g. 33):
   silent              never answers anything; what arrives is still taken and recorded
   version=XXYY        the device check answers FD XX YY
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
       ->option_text("FILE");
   app.add_flag("--pace", options.pace, "hold every byte to 62,500-baud line time (160 us)");
   app.add_option("--fault", options.faults, "inject a fault (see below); repeatable")
-      ->option_text("SPEC")
+      ->option_text("FAULT")
       ->take_all()
       ->allow_extra_args(false);
   try {

@@ -1,4 +1,4 @@
-// Fault specs as an operator types them on the command line.
+// Faults as an operator types them on the command line.
 #include "Faults.h"
 
 #include <gtest/gtest.h>
@@ -9,23 +9,23 @@
 namespace quorvex::sim {
 namespace {
 
-struct GoodSpec {
-  const char* spec;
+struct GoodFault {
+  const char* text;
   std::function<bool(const Faults&)> holds;
 };
 
-void PrintTo(const GoodSpec& s, std::ostream* os) { *os << s.spec; }
+void PrintTo(const GoodFault& s, std::ostream* os) { *os << s.text; }
 
-class FaultSpecGood : public ::testing::TestWithParam<GoodSpec> {};
+class FaultTextGood : public ::testing::TestWithParam<GoodFault> {};
 
-TEST_P(FaultSpecGood, Parses) {
+TEST_P(FaultTextGood, Parses) {
   Faults faults;
   std::string error;
-  ASSERT_TRUE(ParseFault(GetParam().spec, &faults, &error)) << error;
+  ASSERT_TRUE(ParseFault(GetParam().text, &faults, &error)) << error;
   EXPECT_TRUE(GetParam().holds(faults));
 }
 
-const GoodSpec kGoodSpecs[] = {
+const GoodFault kGoodFaults[] = {
     {"silent", [](const Faults& f) { return f.silent; }},
     {"checksum-mismatch", [](const Faults& f) { return f.checksumMismatch; }},
     {"stray-byte", [](const Faults& f) { return f.strayByte; }},
@@ -53,18 +53,18 @@ const GoodSpec kGoodSpecs[] = {
     {"delay-ms=250", [](const Faults& f) { return f.delay == std::chrono::milliseconds(250); }},
 };
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultSpecGood, ::testing::ValuesIn(kGoodSpecs));
+INSTANTIATE_TEST_SUITE_P(Faults, FaultTextGood, ::testing::ValuesIn(kGoodFaults));
 
-class FaultSpecBad : public ::testing::TestWithParam<const char*> {};
+class FaultTextBad : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(FaultSpecBad, IsRefusedWithItsText) {
+TEST_P(FaultTextBad, IsRefusedWithItsText) {
   Faults faults;
   std::string error;
   EXPECT_FALSE(ParseFault(GetParam(), &faults, &error));
   EXPECT_NE(error.find(GetParam()), std::string::npos) << error;
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultSpecBad,
+INSTANTIATE_TEST_SUITE_P(Faults, FaultTextBad,
                          ::testing::Values("", "loud", "silent=1", "version", "version=45B",
                                            "version=45B3A", "version=XYZW", "wrong-code",
                                            "wrong-code=34", "wrong-code=zap", "short=0x",
@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSpecBad,
                                            "hangup-after=x", "delay-ms=", "delay-ms=60001",
                                            "delay-ms=1.5"));
 
-TEST(FaultSpecs, AccumulateOverSeveralSpecs) {
+TEST(FaultTexts, AccumulateOverSeveralFaults) {
   Faults faults;
   std::string error;
   ASSERT_TRUE(ParseFaults({"short=read", "short=check", "delay-ms=5"}, &faults, &error));

@@ -44,10 +44,10 @@ class Loader : public ::testing::Test {
  protected:
   Loader() { machine_.emplace(Faults{}, &flash_); }
 
-  void UseFaults(const std::vector<std::string>& specs) {
+  void UseFaults(const std::vector<std::string>& texts) {
     Faults faults;
     std::string error;
-    ASSERT_TRUE(ParseFaults(specs, &faults, &error)) << error;
+    ASSERT_TRUE(ParseFaults(texts, &faults, &error)) << error;
     machine_.emplace(faults, &flash_);
   }
 
