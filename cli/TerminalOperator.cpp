@@ -7,13 +7,14 @@
 #include "Interrupt.h"
 
 #ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <io.h>
-#define QUORVEX_ISATTY _isatty
-#define QUORVEX_FILENO _fileno
+#include <windows.h>
+#undef MessageBox  // the operator's method, not the Win32 macro
 #else
 #include <unistd.h>
-#define QUORVEX_ISATTY isatty
-#define QUORVEX_FILENO fileno
 #endif
 
 namespace quorvex::cli {
@@ -22,7 +23,16 @@ namespace {
 constexpr std::size_t kImageBytes = 65'536;
 constexpr std::size_t kBlockBytes = 128;
 
-bool IsTerminal(std::FILE* stream) { return QUORVEX_ISATTY(QUORVEX_FILENO(stream)) != 0; }
+#ifdef _WIN32
+// _isatty holds for every character device, NUL included; only a console has a console mode.
+bool IsTerminal(std::FILE* stream) {
+  DWORD mode = 0;
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+  return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != FALSE;
+}
+#else
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+#endif
 
 }  // namespace
 
