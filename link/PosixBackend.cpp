@@ -39,6 +39,10 @@ class PosixBackend final : public PortBackend {
       ::close(fd);
       return false;
     }
+    // A port opened on Windows starts with an empty input queue; a terminal keeps what
+    // arrived while nobody held it (a late reply to the previous program's request), which
+    // would otherwise be read as the length byte of our first reply.
+    (void)::tcflush(fd, TCIFLUSH);
     // The descriptor stays non-blocking: every read and write waits in poll against its own
     // deadline, so no flow-control state left on the port can block a write for ever.
     fd_ = fd;
