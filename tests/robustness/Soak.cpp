@@ -1,0 +1,149 @@
+// quorvex-soak: many programming runs in one process, through the real serial port code, against
+// a simulated instrument on a pseudo-terminal; the process's open descriptors and resident memory
+// must not grow. The port is opened and closed for every run, as quorvex-cli does; the pauses
+// are the real ones and the line is not paced. Run by scripts/soak.
+//   quorvex-soak [RUNS]   (default 200)
+#include <dirent.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "Device.h"
+#include "FirmwareFile.h"
+#include "FirmwareImage.h"
+#include "Operator.h"
+#include "Sequences.h"
+#include "SimulatedInstrument.h"
+#include "TComPort.h"
+
+namespace {
+
+// Counts what a run reports; answers Yes to the overwrite question (every sector is written
+// again from the second round on).
+class SoakOperator final : public quorvex::Operator {
+ public:
+  void Log(std::string_view) override {}
+  int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override {
+    if ((flags & 0x0F) == quorvex::kMbYesNo) return quorvex::kIdYes;
+    std::fprintf(stderr, "  %.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
+                 static_cast<int>(text.size()), text.data());
+    return quorvex::kIdOk;
+  }
+  void PlainMessage(std::string_view text) override { MessageBox(text, "Quorvex", 0); }
+  void SetProgress(int) override {}
+  void ProcessMessages() override {}
+  std::string SectorText() override { return sector; }
+  void Beep() override {}
+
+  std::string sector = "1";
+};
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (const dirent* entry = ::readdir(dir)) {
+      if (entry->d_name[0] != '.') ++count;
+    }
+    ::closedir(dir);
+    --count;  // the one opendir holds
+  }
+  return count;
+}
+
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+struct Sample {
+  int descriptors;
+  long residentKb;
+};
+
+Sample Take() { return {OpenDescriptors(), ResidentKb()}; }
+
+void Print(const char* when, const Sample& sample) {
+  std::printf("%-22s descriptors %3d   VmRSS %7ld kB\n", when, sample.descriptors,
+              sample.residentKb);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
+  if (runs < 2) {
+    std::fprintf(stderr, "usage: quorvex-soak [RUNS >= 2]\n");
+    return 2;
+  }
+  const std::string firmware = "/tmp/quorvex-soak-" + std::to_string(::getpid()) + ".fls";
+  {
+    quorvex::FileBytes image{};
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13);
+    image[quorvex::kInfoSourceOffset + 62] = 0x55;  // marked written, as a real file is
+    image[quorvex::kInfoSourceOffset + 63] = 0xAA;
+    quorvex::FileBytes file{};
+    quorvex::EncodeImage(image, file);
+    if (!quorvex::WriteWholeFile(firmware, file.data(), file.size())) {
+      std::fprintf(stderr, "quorvex-soak: cannot write %s\n", firmware.c_str());
+      return 1;
+    }
+  }
+
+  const Sample start = Take();
+  quorvex::sim::SimulatedInstrument instrument;
+  std::string error;
+  if (!instrument.Start(&error)) {
+    std::fprintf(stderr, "quorvex-soak: %s\n", error.c_str());
+    return 1;
+  }
+  SoakOperator op;
+  quorvex::TComPort port([&op](std::string_view text) { op.PlainMessage(text); });
+  quorvex::Device device(port, op);
+  device.FileName = firmware;
+
+  std::printf("quorvex-soak: %d programming runs against the simulated instrument\n", runs);
+  Print("start", start);
+  Sample afterFirst{};
+  int done = 0;
+  for (int run = 1; run <= runs; ++run) {
+    op.sector = std::to_string((run - 1) % 64 + 1);
+    bool ok = false;
+    if (port.Open(instrument.PortPath())) {
+      ok = quorvex::RunProgramming(device, op) == quorvex::RunResult::Done;
+    }
+    port.Close();
+    // The simulator keeps every byte it received for inspection; a test's log, not a leak.
+    instrument.ClearLog();
+    if (ok) {
+      ++done;
+    } else {
+      std::printf("run %d: failed\n", run);
+    }
+    if (run == 1) {
+      afterFirst = Take();
+      Print("after run 1", afterFirst);
+    } else if (run % 50 == 0 || run == runs) {
+      Print(("after run " + std::to_string(run)).c_str(), Take());
+    }
+  }
+  const Sample end = Take();
+  instrument.Stop();
+  std::remove(firmware.c_str());
+
+  constexpr long kAllowedGrowthKb = 2048;  // allocator noise, far below one run's buffers
+  const bool steady = end.descriptors == afterFirst.descriptors &&
+                      end.residentKb - afterFirst.residentKb <= kAllowedGrowthKb;
+  std::printf(
+      "result: %d of %d runs done; descriptors %d -> %d, VmRSS %ld -> %ld kB "
+      "(after run 1 -> after run %d): %s\n",
+      done, runs, afterFirst.descriptors, end.descriptors, afterFirst.residentKb, end.residentKb,
+      runs, steady ? "steady" : "GROWING");
+  return done == runs && steady ? 0 : 1;
+}
