@@ -23,7 +23,7 @@ struct Box {
 
 struct Cell {
   std::string name;
-  std::vector<std::string> faults;  // --fault specs for quorvex-sim
+  std::vector<std::string> faults;  // --fault values for quorvex-sim
   Command command;
   int code;                           // exit code of quorvex-cli
   std::vector<Box> boxes;             // stderr, in order
