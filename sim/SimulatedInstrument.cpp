@@ -195,7 +195,10 @@ void SimulatedInstrument::Impl::Serve() {
 #endif
   std::deque<Outgoing> output;
   bool writeBlocked = false;
-  std::optional<TimePoint> lineRetryAt;  // set while the master reports a hang-up
+  // While the master reports a hang-up: when to look at it again (a plain time point and a
+  // flag, which the optimiser can follow where it cannot follow an optional).
+  bool lineBroken = false;
+  TimePoint lineRetryAt{};
 
   while (!stopRequested.load()) {
     TimePoint now = Clock::now();
@@ -214,13 +217,13 @@ void SimulatedInstrument::Impl::Serve() {
     if (!output.empty() && !writeBlocked) deadline = std::min(deadline, output.front().at);
     if (hangupPending) deadline = std::min(deadline, hangupAt);
     if (dirty && output.empty()) deadline = std::min(deadline, lastHostByte + kSaveAfterQuiet);
-    if (lineRetryAt && now >= *lineRetryAt) lineRetryAt.reset();
-    if (lineRetryAt) deadline = std::min(deadline, *lineRetryAt);
+    if (lineBroken && now >= lineRetryAt) lineBroken = false;
+    if (lineBroken) deadline = std::min(deadline, lineRetryAt);
 
     std::array<pollfd, 2> fds{};
     fds[0] = {.fd = wakeRead.Get(), .events = POLLIN, .revents = 0};
     const short events = static_cast<short>(POLLIN | (writeBlocked ? POLLOUT : 0));
-    fds[1] = {.fd = lineRetryAt ? -1 : terminal->Master(), .events = events, .revents = 0};
+    fds[1] = {.fd = lineBroken ? -1 : terminal->Master(), .events = events, .revents = 0};
     if (WaitUntil(fds.data(), fds.size(), deadline) < 0) {
       if (errno == EINTR) continue;
       const std::lock_guard lock(mutex);
@@ -231,9 +234,13 @@ void SimulatedInstrument::Impl::Serve() {
     const short got = fds[1].revents;
     if ((got & POLLOUT) != 0) writeBlocked = false;
     if ((got & POLLIN) != 0) {
-      if (!ReadHost(&output)) lineRetryAt = Clock::now() + kBrokenLineRetry;
+      if (!ReadHost(&output)) {
+        lineBroken = true;
+        lineRetryAt = Clock::now() + kBrokenLineRetry;
+      }
     } else if ((got & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      lineRetryAt = Clock::now() + kBrokenLineRetry;  // no host end: look again later, never spin
+      lineBroken = true;  // no host end: look again later, never spin
+      lineRetryAt = Clock::now() + kBrokenLineRetry;
     }
   }
 }
