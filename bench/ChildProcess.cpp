@@ -1,0 +1,144 @@
+#include "ChildProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace quorvex::bench {
+namespace {
+
+std::vector<pid_t> g_running;  // children started and not yet reaped
+
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+
+// This process's environment with the extra entries added; an extra entry replaces an
+// inherited one of the same name.
+std::vector<std::string> EnvironmentWith(const std::vector<std::string>& extra) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string inherited(*entry);
+    const std::string name = inherited.substr(0, inherited.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& e : extra) replaced = replaced || e.starts_with(name);
+    if (!replaced) result.push_back(inherited);
+  }
+  result.insert(result.end(), extra.begin(), extra.end());
+  return result;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  pointers.reserve(strings.size() + 1);
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0) Stop(SIGKILL);
+  if (stdoutRead_ >= 0) ::close(stdoutRead_);
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& extraEnv, bool captureStdout,
+                         std::string* error) {
+  int pipeFds[2] = {-1, -1};
+  if (captureStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    *error = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (captureStdout) {
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  }
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+
+  std::vector<std::string> args = argv;
+  std::vector<std::string> env = EnvironmentWith(extraEnv);
+  std::vector<char*> argPointers = Pointers(args);
+  std::vector<char*> envPointers = Pointers(env);
+  started_ = Clock::now();
+  const int failed = ::posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argPointers.data(),
+                                   envPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (captureStdout) ::close(pipeFds[1]);
+  if (failed != 0) {
+    pid_ = -1;
+    if (captureStdout) ::close(pipeFds[0]);
+    *error = "cannot start " + args[0] + ": " + std::strerror(failed);
+    return false;
+  }
+  stdoutRead_ = captureStdout ? pipeFds[0] : -1;
+  g_running.push_back(pid_);
+  return true;
+}
+
+std::optional<std::string> ChildProcess::ReadLine(Clock::time_point deadline) {
+  for (;;) {
+    if (const auto end = pending_.find('\n'); end != std::string::npos) {
+      std::string line = pending_.substr(0, end);
+      pending_.erase(0, end + 1);
+      return line;
+    }
+    if (stdoutRead_ < 0) return std::nullopt;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    pollfd pfd{stdoutRead_, POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return std::nullopt;
+    char buffer[512];
+    const ssize_t n = ::read(stdoutRead_, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    pending_.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+ChildCost ChildProcess::Wait() {
+  ChildCost cost;
+  if (pid_ <= 0) return cost;
+  int status = 0;
+  rusage usage{};
+  while (::wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  cost.wallSeconds = std::chrono::duration<double>(Clock::now() - started_).count();
+  cost.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+  cost.peakKilobytes = usage.ru_maxrss;
+  cost.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  g_running.erase(std::remove(g_running.begin(), g_running.end(), pid_), g_running.end());
+  pid_ = -1;
+  return cost;
+}
+
+ChildCost ChildProcess::Stop(int signal) {
+  if (pid_ > 0) ::kill(pid_, signal);
+  return Wait();
+}
+
+void KillRemainingChildren() {
+  for (const pid_t pid : g_running) ::kill(pid, SIGKILL);
+  g_running.clear();
+}
+
+ChildCost RunToEnd(const std::vector<std::string>& argv, std::string* error) {
+  ChildProcess child;
+  if (!child.Start(argv, {}, false, error)) return {};
+  return child.Wait();
+}
+
+}  // namespace quorvex::bench
