@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -153,6 +154,14 @@ int main(int argc, char* argv[]) {
       const QString folder = arguments.screenshots;
       QTimer::singleShot(
           200, &window, [&window, folder, demoFile] { TakeScreenshots(window, folder, demoFile); });
+    }
+    // Start-up measurement (quorvex-bench): report once the window is up, then quit.
+    if (qEnvironmentVariable("QUORVEX_EXIT_WHEN_SHOWN") == QLatin1String("1")) {
+      QTimer::singleShot(0, &window, [] {
+        std::fputs("shown\n", stdout);
+        std::fflush(stdout);
+        QCoreApplication::quit();
+      });
     }
     QApplication::exec();
   } catch (const std::exception& error) {
