@@ -1,9 +1,4 @@
 // quorvex-cli as a script sees it: the built executable, its output streams and exit codes.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,87 +10,27 @@
 #include <vector>
 
 #include "FirmwareImage.h"
+#include "Processes.h"
 
 namespace quorvex::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Output {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+// A firmware file named "TEST FW" and marked written, cut to `size` bytes.
+std::string MarkedFirmware(const Workspace& ws, std::size_t size = kFileSize) {
+  FileBytes image{};
+  for (std::size_t i = 0; i < kInfoSourceOffset; ++i) image[i] = static_cast<std::uint8_t>(i);
+  const std::string name = "TEST FW";
+  std::copy(name.begin(), name.end(), image.begin() + kInfoSourceOffset);
+  image[kInfoSourceOffset + 62] = 0x55;
+  image[kInfoSourceOffset + 63] = 0xAA;
+  FileBytes file{};
+  EncodeImage(image, file);
+  const fs::path path = ws.Dir() / ("fw" + std::to_string(size) + ".fls");
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()),
+             static_cast<std::streamsize>(std::min(size, file.size())));
+  return path.string();
 }
-
-// A folder of its own for each test: files, settings, captured output.
-struct Workspace {
-  fs::path dir;
-  Workspace() {
-    dir = fs::temp_directory_path() /
-          ("quorvex-cli-" + std::to_string(::getpid()) + "-" + std::to_string(++count_));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "config");
-  }
-  ~Workspace() {
-    std::error_code error;
-    fs::remove_all(dir, error);
-  }
-
-  // Runs quorvex-cli with the arguments; stdin is /dev/null (no terminal to ask).
-  Output Run(const std::vector<std::string>& args) const {
-    const fs::path out = dir / "stdout";
-    const fs::path err = dir / "stderr";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-      const int in = ::open("/dev/null", O_RDONLY);
-      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(in, 0);
-      ::dup2(o, 1);
-      ::dup2(e, 2);
-      std::vector<char*> argv{const_cast<char*>(QUORVEX_CLI)};
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(QUORVEX_CLI, argv.data());
-      ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    Output result;
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = Slurp(out);
-    result.err = Slurp(err);
-    return result;
-  }
-
-  // A firmware file named "TEST FW", marked written.
-  std::string Firmware(std::size_t size = kFileSize) const {
-    FileBytes image{};
-    for (std::size_t i = 0; i < kInfoSourceOffset; ++i) image[i] = static_cast<std::uint8_t>(i);
-    const std::string name = "TEST FW";
-    std::copy(name.begin(), name.end(), image.begin() + kInfoSourceOffset);
-    image[kInfoSourceOffset + 62] = 0x55;
-    image[kInfoSourceOffset + 63] = 0xAA;
-    FileBytes file{};
-    EncodeImage(image, file);
-    const fs::path path = dir / ("fw" + std::to_string(size) + ".fls");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()),
-               static_cast<std::streamsize>(std::min(size, file.size())));
-    return path.string();
-  }
-
- private:
-  static inline int count_ = 0;
-};
 
 const std::string kProgramLog =
     "Чтение файла...\nОК\nЧтение информации о секторе...\nОК\nСтирание...\nОК\n"
@@ -119,16 +54,16 @@ TEST_P(CliCommandTest, ExitCodeAndOutput) {
   std::vector<std::string> args;
   for (const std::string& a : c.args) {
     if (a == "FW") {
-      args.push_back(ws.Firmware());
+      args.push_back(MarkedFirmware(ws));
     } else if (a == "SHORT") {
-      args.push_back(ws.Firmware(kFileSize - 1));
+      args.push_back(MarkedFirmware(ws, kFileSize - 1));
     } else if (a == "DIR") {
-      args.push_back(ws.dir.string());
+      args.push_back(ws.Dir().string());
     } else {
       args.push_back(a);
     }
   }
-  const Output result = ws.Run(args);
+  const CliResult result = ws.Run(args);
   EXPECT_EQ(result.code, c.code) << result.err;
   if (c.out.empty()) {
     EXPECT_EQ(result.out, "");
@@ -201,50 +136,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CliFileTest, EncodeAndDecodeAreInverse) {
   Workspace ws;
-  const std::string fw = ws.Firmware();
-  const std::string image = (ws.dir / "image.bin").string();
-  const std::string again = (ws.dir / "again.fls").string();
+  const std::string fw = MarkedFirmware(ws);
+  const std::string image = (ws.Dir() / "image.bin").string();
+  const std::string again = (ws.Dir() / "again.fls").string();
   ASSERT_EQ(ws.Run({"decode", fw, "-o", image}).code, 0);
   EXPECT_EQ(fs::file_size(image), kFileSize);
   ASSERT_EQ(ws.Run({"encode", image, "-o", again}).code, 0);
   EXPECT_EQ(Slurp(again), Slurp(fw));
-  const std::string shortImage = (ws.dir / "short.bin").string();
+  const std::string shortImage = (ws.Dir() / "short.bin").string();
   std::ofstream(shortImage) << "too short";
   EXPECT_EQ(ws.Run({"encode", shortImage, "-o", again}).code, 2);
   EXPECT_EQ(Slurp(again), Slurp(fw)) << "a refused encode leaves the old file alone";
 }
 
-// A simulated instrument in its own process, so the sector keeps its block between runs.
-struct SimProcess {
-  pid_t pid = -1;
-  std::string link;
-  explicit SimProcess(const fs::path& dir) {
-    link = (dir / "port").string();
-    pid = ::fork();
-    if (pid == 0) {
-      const int devnull = ::open("/dev/null", O_WRONLY);
-      ::dup2(devnull, 1);
-      ::execl(QUORVEX_SIM, QUORVEX_SIM, "--link", link.c_str(), nullptr);
-      ::_exit(127);
-    }
-    for (int i = 0; i < 100 && !fs::exists(link); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  ~SimProcess() {
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-  }
-};
-
 TEST(CliOverwriteTest, WrittenSectorIsKeptWithoutATerminalAndOverwrittenWithYes) {
   Workspace ws;
-  SimProcess sim(ws.dir);
-  ASSERT_TRUE(fs::exists(sim.link));
-  const std::string fw = ws.Firmware();
-  ASSERT_EQ(ws.Run({"-p", sim.link, "-q", "program", fw, "-s", "3"}).code, 0);
+  SimProcess sim(ws.Dir(), {});
+  ASSERT_TRUE(sim.Ready());
+  const std::string fw = MarkedFirmware(ws);
+  ASSERT_EQ(ws.Run({"-p", sim.Port(), "-q", "program", fw, "-s", "3"}).code, 0);
 
-  const Output declined = ws.Run({"-p", sim.link, "-q", "program", fw, "-s", "3"});
+  const CliResult declined = ws.Run({"-p", sim.Port(), "-q", "program", fw, "-s", "3"});
   EXPECT_EQ(declined.code, 4);
   EXPECT_NE(declined.err.find("Программирование сектора: Сектор записан, переписать?"),
             std::string::npos);
@@ -252,20 +164,20 @@ TEST(CliOverwriteTest, WrittenSectorIsKeptWithoutATerminalAndOverwrittenWithYes)
                               "\nЧтение файла...\nОК\n"
                               "Чтение информации о секторе...\n");
 
-  const Output yes = ws.Run({"-p", sim.link, "-y", "-q", "program", fw, "-s", "3"});
+  const CliResult yes = ws.Run({"-p", sim.Port(), "-y", "-q", "program", fw, "-s", "3"});
   EXPECT_EQ(yes.code, 0);
   EXPECT_EQ(yes.out, "Открыт файл: " + fw + "\n" + kProgramLog);
 
-  const Output list = ws.Run({"-p", sim.link, "list"});
+  const CliResult list = ws.Run({"-p", sim.Port(), "list"});
   EXPECT_NE(list.out.find("Cектор 3 - TEST FW\n"), std::string::npos);
 }
 
 TEST(CliOverwriteTest, StoredPortIsUsedWithoutP) {
   Workspace ws;
-  SimProcess sim(ws.dir);
-  fs::create_directories(ws.dir / "config" / "quorvex");
-  std::ofstream(ws.dir / "config" / "quorvex" / "settings.ini")
-      << "[HKEY_LOCAL_MACHINE\\Software\\Quorvex]\nCOMName=" << sim.link << "\nPathFileProg=\n";
+  SimProcess sim(ws.Dir(), {});
+  fs::create_directories(ws.Config() / "quorvex");
+  std::ofstream(ws.Config() / "quorvex" / "settings.ini")
+      << "[HKEY_LOCAL_MACHINE\\Software\\Quorvex]\nCOMName=" << sim.Port() << "\nPathFileProg=\n";
   EXPECT_EQ(ws.Run({"check"}).code, 0);
 }
 
