@@ -52,8 +52,7 @@ std::optional<int> SectorOfBlockAddress(unsigned address) {
   return index;
 }
 
-LoaderMachine::LoaderMachine(Faults faults, FlashState* flash)
-    : faults_(std::move(faults)), flash_(flash) {
+LoaderMachine::LoaderMachine(Faults faults, FlashState* flash) : faults_(faults), flash_(flash) {
   imageBlock_.reserve(kImageBlockBytes);
 }
 

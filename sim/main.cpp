@@ -134,7 +134,7 @@ char WaitForEnd(int pipeRead) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends the program anyway
   quorvex::sim::Options options;
   CLI::App app{kDescription, "quorvex-sim"};
   app.footer(kFooter);
