@@ -13,14 +13,17 @@
 
 #include "About.h"
 #include "Baseprog.h"
-#include "DemoFirmware.h"
 #include "DesignFont.h"
 #include "OperatorDialogs.h"
+#include "SampleFirmware.h"
 #ifdef QUORVEX_HAVE_SIMULATOR
 #include "SimulatedInstrument.h"
 #endif
 
 namespace {
+
+// The name of the demonstration firmware, "Демо" in Windows-1251 as the instrument stores it.
+constexpr std::string_view kDemoName = "\xC4\xE5\xEC\xEE";
 
 // Reports an error that escaped start-up; nothing else of the operator is needed then.
 class StartupOperator final : public quorvex::Operator {
@@ -135,7 +138,8 @@ int main(int argc, char* argv[]) {
       setup.simulatorPort = quorvex::PortNameOf(instrument->PortPath());
       if (demoFolder.isValid()) {
         demoFile = demoFolder.filePath(QStringLiteral("demo.fls"));
-        if (quorvex::WriteDemoFirmware(demoFile.toStdString())) {
+        if (quorvex::WriteFirmwareFile(demoFile.toStdString(),
+                                       quorvex::SampleImage(kDemoName, true))) {
           setup.simulatorFolder = QDir::toNativeSeparators(demoFolder.path() + '/').toStdString();
         } else {
           demoFile.clear();

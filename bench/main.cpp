@@ -20,9 +20,8 @@
 #include <vector>
 
 #include "ChildProcess.h"
-#include "FirmwareFile.h"
-#include "FirmwareImage.h"
 #include "LineCount.h"
+#include "SampleFirmware.h"
 #include "SimulatedInstrument.h"
 
 namespace fs = std::filesystem;
@@ -109,20 +108,8 @@ const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
 // A sample firmware: a full image with a named, written information block, as a .fls file.
 fs::path WriteSampleFirmware(const fs::path& folder) {
-  auto image = std::make_unique<FileBytes>();
-  for (std::size_t i = 0; i < kFirmwareSize; ++i) {
-    (*image)[i] = static_cast<std::uint8_t>(i * 13 + (i >> 9));
-  }
-  std::uint8_t* info = image->data() + kInfoSourceOffset;
-  std::fill(info, info + 64, std::uint8_t{0});
-  const char name[] = "BENCH";
-  std::copy(name, name + std::strlen(name), info);
-  info[62] = 0x55;
-  info[63] = 0xAA;
-  auto file = std::make_unique<FileBytes>();
-  EncodeImage(*image, *file);
   fs::path path = folder / "bench.fls";
-  if (!WriteWholeFile(path.string(), file->data(), file->size())) {
+  if (!WriteFirmwareFile(path.string(), SampleImage("BENCH", true))) {
     Fail("cannot write " + path.string());
   }
   return path;

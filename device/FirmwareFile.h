@@ -18,7 +18,7 @@ enum class FileStatus {
 // (nothing is read from a file of another size). *size is the size measured, 0 when unknown.
 FileStatus ReadFirmwareFile(const std::string& path, FileBytes& into, std::uint32_t* size);
 
-// Writes a whole file atomically enough for a tool: a temporary file, then a rename.
+// Writes a whole file through a temporary file and a rename; false when it cannot.
 bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t count);
 
 // The folder of a path, up to and including its last separator, and the name after it.

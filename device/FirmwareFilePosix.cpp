@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "FirmwareFile.h"
 
@@ -48,33 +47,6 @@ FileStatus ReadFirmwareFile(const std::string& path, FileBytes& into, std::uint3
   // A read that delivers fewer bytes than measured is refused like a wrong size.
   if (!ReadAll(file.fd, into.data(), into.size())) return FileStatus::WrongSize;
   return FileStatus::Ok;
-}
-
-bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t count) {
-  const std::string temp = path + ".tmp";
-  {
-    Fd file(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (file.fd < 0) return false;
-    std::size_t done = 0;
-    while (done < count) {
-      const ssize_t n = ::write(file.fd, data + done, count - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ::unlink(temp.c_str());
-        return false;
-      }
-      done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(file.fd) != 0) {
-      ::unlink(temp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
 }
 
 }  // namespace quorvex

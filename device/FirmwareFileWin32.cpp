@@ -39,26 +39,4 @@ FileStatus ReadFirmwareFile(const std::string& path, FileBytes& into, std::uint3
   return FileStatus::Ok;
 }
 
-bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t count) {
-  const std::string temp = path + ".tmp";
-  {
-    Handle file(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.h == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    if (!::WriteFile(file.h, data, static_cast<DWORD>(count), &written, nullptr) ||
-        written != count || !::FlushFileBuffers(file.h)) {
-      ::CloseHandle(file.h);
-      file.h = INVALID_HANDLE_VALUE;
-      ::DeleteFileA(temp.c_str());
-      return false;
-    }
-  }
-  if (!::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    ::DeleteFileA(temp.c_str());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace quorvex

@@ -21,6 +21,7 @@
 #include "FirmwareImage.h"
 #include "OperatorDialogs.h"
 #include "RegistryAccessor.h"
+#include "SampleFirmware.h"
 
 namespace quorvex::test {
 
@@ -181,25 +182,12 @@ class Window {
 };
 
 // An image with a recognisable pattern; its information block source names the firmware.
-inline FileBytes PatternImage(std::uint8_t seed) {
-  FileBytes image{};
-  for (std::size_t i = 0; i < image.size(); ++i) {
-    image[i] = static_cast<std::uint8_t>(i * 13 + seed + (i >> 9));
-  }
-  std::fill(image.begin() + kInfoSourceOffset, image.end(), std::uint8_t{0});
-  const char name[] = "TESTFW";
-  std::copy(name, name + 6, image.begin() + kInfoSourceOffset);
-  image[kFileSize - 2] = 0x55;
-  image[kFileSize - 1] = 0xAA;
-  return image;
-}
+inline FileBytes PatternImage(std::uint8_t seed) { return SampleImage("TESTFW", true, seed); }
 
 // Writes the .fls file of `image` into `dir`.
 inline QString WriteFirmware(const QTemporaryDir& dir, const char* name, const FileBytes& image) {
-  FileBytes file{};
-  EncodeImage(image, file);
   const QString path = dir.filePath(QString::fromLatin1(name));
-  WriteWholeFile(path.toStdString(), file.data(), file.size());
+  WriteFirmwareFile(path.toStdString(), image);
   return path;
 }
 

@@ -11,24 +11,15 @@
 
 #include "FirmwareImage.h"
 #include "Processes.h"
+#include "SampleFirmware.h"
 
 namespace quorvex::test {
 namespace {
 
 // A firmware file named "TEST FW" and marked written, cut to `size` bytes.
 std::string MarkedFirmware(const Workspace& ws, std::size_t size = kFileSize) {
-  FileBytes image{};
-  for (std::size_t i = 0; i < kInfoSourceOffset; ++i) image[i] = static_cast<std::uint8_t>(i);
-  const std::string name = "TEST FW";
-  std::copy(name.begin(), name.end(), image.begin() + kInfoSourceOffset);
-  image[kInfoSourceOffset + 62] = 0x55;
-  image[kInfoSourceOffset + 63] = 0xAA;
-  FileBytes file{};
-  EncodeImage(image, file);
   const fs::path path = ws.Dir() / ("fw" + std::to_string(size) + ".fls");
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(file.data()),
-             static_cast<std::streamsize>(std::min(size, file.size())));
+  WriteFirmwareFile(path.string(), SampleImage("TEST FW", true), size);
   return path.string();
 }
 

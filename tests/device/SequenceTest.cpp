@@ -14,6 +14,7 @@
 #include "FirmwareImage.h"
 #include "Hex.h"
 #include "RecordingOperator.h"
+#include "SampleFirmware.h"
 #include "ScriptedBackend.h"
 #include "Sequences.h"
 #include "SimulatedInstrument.h"
@@ -33,26 +34,14 @@ std::vector<std::string> FirstLines(std::size_t count) {
 
 // A firmware file whose image is known: a pattern, and the information source "TEST FW".
 struct Firmware {
-  FileBytes image{};
+  FileBytes image = SampleImage("TEST FW", true);
   std::string path;
   Firmware() {
-    for (std::size_t i = 0; i < image.size(); ++i) {
-      image[i] = static_cast<std::uint8_t>((i * 13 + i / 256) & 0xFF);
-    }
-    std::fill(image.begin() + kInfoSourceOffset, image.end(), 0);
-    const std::string name = "TEST FW";
-    std::copy(name.begin(), name.end(), image.begin() + kInfoSourceOffset);
-    image[kInfoSourceOffset + 62] = 0x55;
-    image[kInfoSourceOffset + 63] = 0xAA;
-    FileBytes file{};
-    EncodeImage(image, file);
     static int count = 0;
     path = (fs::temp_directory_path() /
             ("quorvex-seq-" + std::to_string(::getpid()) + "-" + std::to_string(++count) + ".fls"))
                .string();
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()),
-               static_cast<std::streamsize>(file.size()));
+    WriteFirmwareFile(path, image);
   }
   ~Firmware() { fs::remove(path); }
 };

@@ -12,9 +12,8 @@
 #include <string_view>
 
 #include "Device.h"
-#include "FirmwareFile.h"
-#include "FirmwareImage.h"
 #include "Operator.h"
+#include "SampleFirmware.h"
 #include "Sequences.h"
 #include "SimulatedInstrument.h"
 #include "TComPort.h"
@@ -83,17 +82,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string firmware = "/tmp/quorvex-soak-" + std::to_string(::getpid()) + ".fls";
-  {
-    quorvex::FileBytes image{};
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13);
-    image[quorvex::kInfoSourceOffset + 62] = 0x55;  // marked written, as a real file is
-    image[quorvex::kInfoSourceOffset + 63] = 0xAA;
-    quorvex::FileBytes file{};
-    quorvex::EncodeImage(image, file);
-    if (!quorvex::WriteWholeFile(firmware, file.data(), file.size())) {
-      std::fprintf(stderr, "quorvex-soak: cannot write %s\n", firmware.c_str());
-      return 1;
-    }
+  // Marked written, as a real file is.
+  if (!quorvex::WriteFirmwareFile(firmware, quorvex::SampleImage("SOAK", true))) {
+    std::fprintf(stderr, "quorvex-soak: cannot write %s\n", firmware.c_str());
+    return 1;
   }
 
   const Sample start = Take();

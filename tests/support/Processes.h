@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "FirmwareImage.h"
+#include "SampleFirmware.h"
 
 namespace quorvex::test {
 
@@ -207,17 +207,8 @@ class Workspace {
 
   // A firmware file named "ROBUST", not marked written.
   [[nodiscard]] std::string Firmware() const {
-    FileBytes image{};
-    for (std::size_t i = 0; i < kInfoSourceOffset; ++i) {
-      image[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
-    }
-    const std::string name = "ROBUST";
-    std::copy(name.begin(), name.end(), image.begin() + kInfoSourceOffset);
-    FileBytes file{};
-    EncodeImage(image, file);
     const fs::path path = dir_ / "fw.fls";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(kFileSize));
+    WriteFirmwareFile(path.string(), SampleImage("ROBUST", false));
     return path.string();
   }
 
