@@ -29,7 +29,6 @@ namespace {
 constexpr int kClientWidth = 519;
 constexpr int kClientHeight = 429;
 const char* const kNoPort = "Не выбран";
-const char* const kPortOpenError = "Ошибка открытия порта ";
 const char* const kFirmwareLoaded = "Загружена микропрограмма: ";
 const char* const kFirmwareFilter = "Прошивки секторов flash (*.fls)";
 
@@ -184,7 +183,7 @@ void TForm1::RestoreSettings() {
         }
       } else {
         ComboBox1->setCurrentIndex(0);
-        PlainMessage(std::string(kPortOpenError) + stored);
+        PlainMessage(kPortOpenFailed + stored);
       }
     }
     initialFolder_ = FromUtf8(Registry->ReadString(kValuePathFileProg));

@@ -31,7 +31,7 @@ bool TComPort::Open(const std::string& path) {
     return true;
   }
   // The port may stay open, unconfigured: the caller closes it.
-  if (plainMessage_) plainMessage_("Ошибка открытия порта " + PortNameOf(path));
+  if (plainMessage_) plainMessage_(kPortOpenFailed + PortNameOf(path));
   return false;
 }
 

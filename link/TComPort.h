@@ -10,6 +10,9 @@
 
 namespace quorvex {
 
+// What the operator is shown when a port cannot be opened, followed by the port's name.
+inline constexpr const char* kPortOpenFailed = "Ошибка открытия порта ";
+
 // The one serial port of the programmer: holds at most one open port, configured for
 // the instrument's link (62,500 baud 8N1, 5,001 ms one-byte reads, DTR low), and the
 // framed request/reply exchange of the loader.
