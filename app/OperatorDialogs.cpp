@@ -75,7 +75,7 @@ int QtOperatorDialogs::MessageBox(const QString& text, const QString& caption, u
 }
 
 void QtOperatorDialogs::PlainMessage(const QString& text) {
-  Show(QMessageBox::NoIcon, QStringLiteral("Quorvex"), text, QMessageBox::Ok);
+  Show(QMessageBox::NoIcon, QString::fromUtf8(kApplicationTitle), text, QMessageBox::Ok);
 }
 
 QString QtOperatorDialogs::ChooseFile(QWidget* parent, const QString& folder,

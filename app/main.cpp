@@ -106,7 +106,7 @@ bool AsksForHelpOrVersion(int argc, char* argv[]) {
 }
 
 void SetIdentity() {
-  QCoreApplication::setApplicationName(QStringLiteral("Quorvex"));
+  QCoreApplication::setApplicationName(QString::fromUtf8(quorvex::kApplicationTitle));
   QCoreApplication::setApplicationVersion(QLatin1String(quorvex::kVersion));
 }
 

@@ -80,7 +80,9 @@ int TerminalOperator::MessageBox(std::string_view text, std::string_view caption
   return yes ? kIdYes : kIdNo;
 }
 
-void TerminalOperator::PlainMessage(std::string_view text) { MessageBox(text, "Quorvex", kMbOk); }
+void TerminalOperator::PlainMessage(std::string_view text) {
+  MessageBox(text, kApplicationTitle, kMbOk);
+}
 
 void TerminalOperator::SetProgress(int position) {
   position_ = position;

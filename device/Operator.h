@@ -5,6 +5,9 @@
 
 namespace quorvex {
 
+// The application's title: the caption of every plain message and of the error display.
+inline constexpr const char* kApplicationTitle = "Quorvex";
+
 // Message box flags and answers, with the values the platform's message box uses.
 inline constexpr unsigned kMbOk = 0x00;
 inline constexpr unsigned kMbYesNo = 0x04;
