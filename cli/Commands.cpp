@@ -20,7 +20,6 @@
 #include "Simulator.h"
 #include "TComPort.h"
 #include "TerminalOperator.h"
-#include "Texts.h"
 
 namespace quorvex::cli {
 namespace {
@@ -120,16 +119,7 @@ bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
 int LoadImage(const std::string& file, FileBytes& image) {
   TerminalOperator op(true, Answer::Ask);
   FileBytes raw{};
-  switch (ReadFirmwareFile(file, raw, nullptr)) {
-    case FileStatus::CannotOpen:
-      op.MessageBox(text::kCannotOpenFile, text::kCaptionError, kMbIconError);
-      return kExitBadInput;
-    case FileStatus::WrongSize:
-      op.MessageBox(text::kWrongFileLength, text::kCaptionError, kMbIconError);
-      return kExitBadInput;
-    case FileStatus::Ok:
-      break;
-  }
+  if (ReportFileFailure(op, ReadFirmwareFile(file, raw, nullptr))) return kExitBadInput;
   DecodeImage(raw, image);
   return kExitDone;
 }

@@ -19,6 +19,13 @@ constexpr std::uint8_t ReplyCodeOf(std::uint8_t requestCode) {
 
 }  // namespace
 
+bool ReportFileFailure(Operator& op, FileStatus status) {
+  if (status == FileStatus::Ok) return false;
+  op.MessageBox(status == FileStatus::CannotOpen ? text::kCannotOpenFile : text::kWrongFileLength,
+                text::kCaptionError, kMbOk | kMbIconError);
+  return true;
+}
+
 std::uint16_t SectorInfAddress(std::uint8_t sector) {
   return static_cast<std::uint16_t>((std::uint32_t{sector} + 895u) * 64u);
 }
@@ -168,16 +175,7 @@ bool Device::ReadFile() {
     op_.MessageBox(text::kOpenFile, text::kCaptionError, kMbOk | kMbIconError);
     return true;
   }
-  switch (ReadFirmwareFile(FileName, RawFile, &FileSize)) {
-    case FileStatus::CannotOpen:
-      op_.MessageBox(text::kCannotOpenFile, text::kCaptionError, kMbOk | kMbIconError);
-      return true;
-    case FileStatus::WrongSize:
-      op_.MessageBox(text::kWrongFileLength, text::kCaptionError, kMbOk | kMbIconError);
-      return true;
-    case FileStatus::Ok:
-      break;
-  }
+  if (ReportFileFailure(op_, ReadFirmwareFile(FileName, RawFile, &FileSize))) return true;
   DecodeImage(RawFile, Image);
   return false;
 }
@@ -185,17 +183,9 @@ bool Device::ReadFile() {
 bool Device::OpenFirmware(const std::string& path) {
   FileName = path;
   // The file as chosen goes into Image unchanged; every run reads and decodes it again.
-  switch (ReadFirmwareFile(path, Image, &FileSize)) {
-    case FileStatus::CannotOpen:
-      op_.MessageBox(text::kCannotOpenFile, text::kCaptionError, kMbOk | kMbIconError);
-      FileName.clear();
-      return true;
-    case FileStatus::WrongSize:
-      op_.MessageBox(text::kWrongFileLength, text::kCaptionError, kMbOk | kMbIconError);
-      FileName.clear();
-      return true;
-    case FileStatus::Ok:
-      break;
+  if (ReportFileFailure(op_, ReadFirmwareFile(path, Image, &FileSize))) {
+    FileName.clear();
+    return true;
   }
   op_.Log(std::string(text::kLogFileOpened) + path);
   return false;

@@ -31,6 +31,9 @@ inline constexpr std::chrono::milliseconds kSectorInfBytePause{10};
 inline constexpr std::chrono::milliseconds kFinishPause{1000};
 inline constexpr std::chrono::milliseconds kStopPause{1000};
 
+// Shows the box of a firmware file that cannot be used; true when `status` is such a failure.
+bool ReportFileFailure(Operator& op, FileStatus status);
+
 // The 16-bit address of a sector's information block: (n + 895) * 64, 0xE000 for sector 1.
 std::uint16_t SectorInfAddress(std::uint8_t sector);
 
