@@ -11,13 +11,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
+
+extern char** environ;
 
 namespace quorvex::bench {
 namespace {
 
 std::vector<pid_t> g_running;  // children started and not yet reaped
 
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+double Seconds(const timeval& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
 
 // This process's environment with the extra entries added; an extra entry replaces an
 // inherited one of the same name.
@@ -42,6 +47,25 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
   return pointers;
 }
 
+// A pipe whose ends do not leak into other children (pipe2 is not everywhere).
+bool OpenPipe(int fds[2]) {
+  if (::pipe(fds) != 0) return false;
+  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  return true;
+}
+
+void AddRedirect(posix_spawn_file_actions_t* actions, int fd, const Redirect& to, int pipeEnd) {
+  if (to.kind == Redirect::Kind::File) {
+    posix_spawn_file_actions_addopen(actions, fd, to.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  } else if (to.kind == Redirect::Kind::Pipe && pipeEnd >= 0) {
+    posix_spawn_file_actions_adddup2(actions, pipeEnd, fd);
+  } else {
+    posix_spawn_file_actions_addopen(actions, fd, "/dev/null", O_WRONLY, 0);
+  }
+}
+
 }  // namespace
 
 ChildProcess::~ChildProcess() {
@@ -49,42 +73,43 @@ ChildProcess::~ChildProcess() {
   if (stdoutRead_ >= 0) ::close(stdoutRead_);
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& argv,
-                         const std::vector<std::string>& extraEnv, bool captureStdout,
-                         std::string* error) {
+bool ChildProcess::Start(const ChildSpec& spec, std::string* error) {
+  const bool capture = spec.out.kind == Redirect::Kind::Pipe;
   int pipeFds[2] = {-1, -1};
-  if (captureStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0) {
+  if (capture && !OpenPipe(pipeFds)) {
     *error = std::string("pipe: ") + std::strerror(errno);
     return false;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  if (captureStdout) {
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  AddRedirect(&actions, STDOUT_FILENO, spec.out, pipeFds[1]);
+  AddRedirect(&actions, STDERR_FILENO, spec.err, -1);
 
-  std::vector<std::string> args = argv;
-  std::vector<std::string> env = EnvironmentWith(extraEnv);
+  std::vector<std::string> args = spec.argv;
+  std::vector<std::string> env = EnvironmentWith(spec.env);
   std::vector<char*> argPointers = Pointers(args);
   std::vector<char*> envPointers = Pointers(env);
   started_ = Clock::now();
   const int failed = ::posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argPointers.data(),
                                    envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (captureStdout) ::close(pipeFds[1]);
+  if (capture) ::close(pipeFds[1]);
   if (failed != 0) {
     pid_ = -1;
-    if (captureStdout) ::close(pipeFds[0]);
+    if (capture) ::close(pipeFds[0]);
     *error = "cannot start " + args[0] + ": " + std::strerror(failed);
     return false;
   }
-  stdoutRead_ = captureStdout ? pipeFds[0] : -1;
+  stdoutRead_ = capture ? pipeFds[0] : -1;
   g_running.push_back(pid_);
   return true;
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& extraEnv, bool captureStdout,
+                         std::string* error) {
+  return Start({argv, extraEnv, captureStdout ? Redirect::Pipe() : Redirect::Null(), {}}, error);
 }
 
 std::optional<std::string> ChildProcess::ReadLine(Clock::time_point deadline) {
@@ -109,24 +134,43 @@ std::optional<std::string> ChildProcess::ReadLine(Clock::time_point deadline) {
   }
 }
 
-ChildCost ChildProcess::Wait() {
+ChildCost ChildProcess::Reaped(int status, const rusage& usage) {
   ChildCost cost;
-  if (pid_ <= 0) return cost;
-  int status = 0;
-  rusage usage{};
-  while (::wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
   cost.wallSeconds = std::chrono::duration<double>(Clock::now() - started_).count();
   cost.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-  cost.peakKilobytes = usage.ru_maxrss;
-  cost.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  cost.peakKilobytes = usage.ru_maxrss;  // kilobytes on Linux
+  cost.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   g_running.erase(std::remove(g_running.begin(), g_running.end(), pid_), g_running.end());
   pid_ = -1;
   return cost;
 }
 
-ChildCost ChildProcess::Stop(int signal) {
+ChildCost ChildProcess::Wait() {
+  if (pid_ <= 0) return {};
+  int status = 0;
+  rusage usage{};
+  while (::wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  return Reaped(status, usage);
+}
+
+std::optional<ChildCost> ChildProcess::WaitUntil(Clock::time_point deadline) {
+  for (;;) {
+    if (pid_ <= 0) return ChildCost{};
+    int status = 0;
+    rusage usage{};
+    if (::wait4(pid_, &status, WNOHANG, &usage) == pid_) return Reaped(status, usage);
+    if (Clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void ChildProcess::Signal(int signal) const {
   if (pid_ > 0) ::kill(pid_, signal);
+}
+
+ChildCost ChildProcess::Stop(int signal) {
+  Signal(signal);
   return Wait();
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+// Programs started as separate processes, the way a bench script runs them: used by the
+// benchmark and by every test that drives quorvex-cli or quorvex-sim as a program.
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -14,35 +17,58 @@ using Clock = std::chrono::steady_clock;
 // What one finished child cost: wall time from just before it was started to the moment it
 // was reaped, and its own CPU time and peak memory as the kernel accounted them.
 struct ChildCost {
-  int exitCode = -1;  // -1 when it was ended by a signal
+  int exitCode = -1;  // the exit status, or 128 + the signal that ended it; -1: never ran
   double wallSeconds = 0;
   double cpuSeconds = 0;  // user + system
   long peakKilobytes = 0;
 };
 
-// A program started with stdin from /dev/null, stderr to /dev/null, and stdout either to
-// /dev/null or to a pipe this object reads. Extra environment entries ("NAME=value") are
-// added to (and override) this process's environment.
+// Where one of the child's standard streams goes.
+struct Redirect {
+  enum class Kind { Null, Pipe, File };
+  Kind kind = Kind::Null;
+  std::string path;  // for File: created or truncated
+
+  static Redirect Null() { return {}; }
+  static Redirect Pipe() { return {Kind::Pipe, {}}; }
+  static Redirect ToFile(std::string path) { return {Kind::File, std::move(path)}; }
+};
+
+struct ChildSpec {
+  std::vector<std::string> argv;  // argv[0] is the program's path
+  std::vector<std::string> env;   // "NAME=value", added to (and overriding) this environment
+  Redirect out;                   // stdout; stdin is always /dev/null
+  Redirect err;                   // stderr (Pipe is taken as Null)
+};
+
 class ChildProcess {
  public:
   ChildProcess() = default;
-  ~ChildProcess();
+  ~ChildProcess();  // kills a child still running
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  bool Start(const ChildSpec& spec, std::string* error);
+  // The old form: stdout to a pipe (captureStdout) or /dev/null, stderr to /dev/null.
   bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
              bool captureStdout, std::string* error);
-  // The next line of its stdout without the line feed; nullopt when the child closed stdout
-  // or the deadline passed first.
+  // The next line of its stdout pipe without the line feed; nullopt when the child closed
+  // stdout or the deadline passed first.
   std::optional<std::string> ReadLine(Clock::time_point deadline);
   // Waits for the child to end and reaps it.
   ChildCost Wait();
+  // Waits until the deadline; nullopt when the child is still running then.
+  std::optional<ChildCost> WaitUntil(Clock::time_point deadline);
+  void Signal(int signal) const;
   // Sends the signal, then reaps the child.
   ChildCost Stop(int signal);
   [[nodiscard]] bool Running() const { return pid_ > 0; }
+  [[nodiscard]] pid_t Pid() const { return pid_; }
   [[nodiscard]] Clock::time_point StartedAt() const { return started_; }
 
  private:
+  ChildCost Reaped(int status, const ::rusage& usage);
+
   pid_t pid_ = -1;
   int stdoutRead_ = -1;
   std::string pending_;

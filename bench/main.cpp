@@ -87,7 +87,13 @@ Options ParseOptions(int argc, char** argv) {
     Usage();
     std::exit(2);
   }
-  if (options.binDir.empty()) options.binDir = fs::read_symlink("/proc/self/exe").parent_path();
+  if (options.binDir.empty()) {
+    // Where this program lies: /proc on Linux, else the path it was started by.
+    std::error_code error;
+    fs::path self = fs::read_symlink("/proc/self/exe", error);
+    if (error) self = fs::absolute(argv[0]);
+    options.binDir = self.parent_path();
+  }
   return options;
 }
 
@@ -98,10 +104,11 @@ double Median(std::vector<double> values) {
 }
 
 std::string LoadAverage() {
-  std::ifstream in("/proc/loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return in ? one + " " + five + " " + fifteen : std::string("unknown");
+  double load[3] = {};
+  if (::getloadavg(load, 3) != 3) return "unknown";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f %.2f %.2f", load[0], load[1], load[2]);
+  return text;
 }
 
 const char* Verdict(bool met) { return met ? "met" : "MISSED"; }

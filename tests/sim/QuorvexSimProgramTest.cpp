@@ -1,23 +1,17 @@
 // The quorvex-sim program: first line, link, clean ends.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "Hex.h"
 #include "LineHost.h"
-
-extern char** environ;
 
 namespace quorvex::sim {
 namespace {
@@ -30,75 +24,28 @@ using quorvex::test::ToHex;
 // quorvex-sim running as a child, its stdout on a pipe.
 class SimProcess {
  public:
-  explicit SimProcess(std::vector<std::string> args) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    args.insert(args.begin(), QUORVEX_SIM_PATH);
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, QUORVEX_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    stdout_ = out[0];
+  explicit SimProcess(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{QUORVEX_SIM_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string error;
+    child_.Start({argv, {}, bench::Redirect::Pipe(), {}}, &error);
   }
-  ~SimProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (stdout_ >= 0) ::close(stdout_);
-  }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
 
   // The next line on its stdout, without the newline; "" when none came in time.
   std::string Line(std::chrono::milliseconds timeout = 3s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      const auto newline = buffered_.find('\n');
-      if (newline != std::string::npos) {
-        std::string line = buffered_.substr(0, newline);
-        buffered_.erase(0, newline + 1);
-        return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd pfd{.fd = stdout_, .events = POLLIN, .revents = 0};
-      if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return "";
-      char chunk[256];
-      const ssize_t n = ::read(stdout_, chunk, sizeof chunk);
-      if (n <= 0) return "";
-      buffered_.append(chunk, static_cast<std::size_t>(n));
-    }
+    return child_.ReadLine(bench::Clock::now() + timeout).value_or("");
   }
 
   // The exit code, or -1 when it did not exit normally within the time-out.
   int Wait(std::chrono::milliseconds timeout = 3s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(5ms);
-    }
-    return -1;
+    const auto cost = child_.WaitUntil(bench::Clock::now() + timeout);
+    return cost && cost->exitCode < 128 ? cost->exitCode : -1;
   }
 
-  void Signal(int signal) const { ::kill(pid_, signal); }
+  void Signal(int signal) const { child_.Signal(signal); }
 
  private:
-  pid_t pid_ = -1;
-  int stdout_ = -1;
-  std::string buffered_;
+  bench::ChildProcess child_;
 };
 
 class ProgramDir : public ::testing::Test {

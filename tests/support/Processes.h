@@ -2,10 +2,7 @@
 
 // quorvex-cli and quorvex-sim as separate processes, the way a bench script runs them: their
 // output streams, exit codes, wall time and CPU time.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,12 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "SampleFirmware.h"
 
 namespace quorvex::test {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 inline std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -37,10 +35,6 @@ inline std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-inline double Seconds(const timeval& t) {
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
 
 // A finished quorvex-cli.
@@ -58,45 +52,27 @@ class CliProcess {
   // stdin is /dev/null (no terminal to ask); XDG_CONFIG_HOME is `config`.
   CliProcess(const fs::path& dir, const fs::path& config, const std::vector<std::string>& args)
       : out_(dir / ("stdout-" + std::to_string(++count_))),
-        err_(dir / ("stderr-" + std::to_string(count_))),
-        start_(Clock::now()) {
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-      const int in = ::open("/dev/null", O_RDONLY);
-      const int o = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(in, 0);
-      ::dup2(o, 1);
-      ::dup2(e, 2);
-      std::vector<char*> argv{const_cast<char*>(QUORVEX_CLI)};
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(QUORVEX_CLI, argv.data());
-      ::_exit(127);
-    }
-  }
-  CliProcess(const CliProcess&) = delete;
-  CliProcess& operator=(const CliProcess&) = delete;
-  ~CliProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
+        err_(dir / ("stderr-" + std::to_string(count_))) {
+    std::vector<std::string> argv{QUORVEX_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string error;
+    child_.Start({argv,
+                  {"XDG_CONFIG_HOME=" + config.string()},
+                  bench::Redirect::ToFile(out_.string()),
+                  bench::Redirect::ToFile(err_.string())},
+                 &error);
   }
 
   // What the command has written to stdout so far (each log line is flushed).
   [[nodiscard]] std::string OutputSoFar() const { return Slurp(out_); }
+  void Signal(int signal) const { child_.Signal(signal); }
 
   CliResult Wait() {
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid_, &status, 0, &usage);
-    pid_ = -1;
+    const bench::ChildCost cost = child_.Wait();
     CliResult result;
-    result.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
-    result.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.seconds = cost.wallSeconds;
+    result.cpuSeconds = cost.cpuSeconds;
+    result.code = cost.exitCode;
     result.out = Slurp(out_);
     result.err = Slurp(err_);
     return result;
@@ -106,35 +82,26 @@ class CliProcess {
   static inline int count_ = 0;
   fs::path out_;
   fs::path err_;
-  Clock::time_point start_;
-  pid_t pid_ = -1;
+  bench::ChildProcess child_;
 };
 
 // A simulated instrument in its own process, reachable through the symbolic link `port`; it
-// records every request it recognised into `requests` when it ends.
+// records every request it recognised into `requests` when it ends. `name` tells apart
+// several instruments in one folder.
 class SimProcess {
  public:
-  SimProcess(const fs::path& dir, const std::vector<std::string>& options)
-      : link_(dir / "port"), record_(dir / "requests"), out_(dir / "sim-stdout") {
-    std::vector<std::string> args{"--link", link_.string(), "--record", record_.string()};
-    args.insert(args.end(), options.begin(), options.end());
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const int o = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(o, 1);
-      std::vector<char*> argv{const_cast<char*>(QUORVEX_SIM)};
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(QUORVEX_SIM, argv.data());
-      ::_exit(127);
-    }
-    for (int i = 0; i < 250 && !fs::exists(link_); ++i) {
+  SimProcess(const fs::path& dir, const std::vector<std::string>& options,
+             const std::string& name = "port")
+      : link_(dir / name), record_(dir / (name + "-requests")), out_(dir / (name + "-stdout")) {
+    std::vector<std::string> argv{QUORVEX_SIM, "--link", link_.string(), "--record",
+                                  record_.string()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    std::string error;
+    child_.Start({argv, {}, bench::Redirect::ToFile(out_.string()), {}}, &error);
+    for (int i = 0; i < 250 && !fs::exists(link_) && child_.Running(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
-  ~SimProcess() { Stop(); }
 
   [[nodiscard]] std::string Port() const { return link_.string(); }
   [[nodiscard]] bool Ready() const { return fs::exists(link_); }
@@ -143,34 +110,20 @@ class SimProcess {
     const std::vector<std::string> lines = Lines(Slurp(out_));
     return lines.empty() ? std::string() : lines.front();
   }
-  [[nodiscard]] pid_t Pid() const { return pid_; }
+  [[nodiscard]] pid_t Pid() const { return child_.Pid(); }
 
   // Waits up to `limit` for the simulator to end by itself; its exit code, or nothing.
   std::optional<int> WaitForExit(std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (pid_ > 0) {
-      int status = 0;
-      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        pid_ = -1;
-        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        break;
-      }
-      if (Clock::now() >= deadline) return std::nullopt;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    if (!child_.Running()) return exitCode_;
+    const auto cost = child_.WaitUntil(Clock::now() + limit);
+    if (!cost) return std::nullopt;
+    exitCode_ = cost->exitCode;
     return exitCode_;
   }
 
   // Ends the simulator (SIGTERM) and returns its exit code.
   int Stop() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-      pid_ = -1;
-      exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
+    if (child_.Running()) exitCode_ = child_.Stop(SIGTERM).exitCode;
     return exitCode_;
   }
 
@@ -181,7 +134,7 @@ class SimProcess {
   fs::path link_;
   fs::path record_;
   fs::path out_;
-  pid_t pid_ = -1;
+  bench::ChildProcess child_;
   int exitCode_ = -1;
 };
 
