@@ -32,7 +32,7 @@ inline constexpr std::chrono::milliseconds kFinishPause{1000};
 inline constexpr std::chrono::milliseconds kStopPause{1000};
 
 // Shows the box of a firmware file that cannot be used; true when `status` is such a failure.
-bool ReportFileFailure(Operator& op, FileStatus status);
+[[nodiscard]] bool ReportFileFailure(Operator& op, FileStatus status);
 
 // The 16-bit address of a sector's information block: (n + 895) * 64, 0xE000 for sector 1.
 std::uint16_t SectorInfAddress(std::uint8_t sector);
@@ -47,18 +47,18 @@ class Device {
   Device(TComPort& port, Operator& op);
 
   // true on failure
-  bool CheckDevice();
-  bool Erase();
-  bool Init();
-  bool Program();
-  bool ReadFile();
+  [[nodiscard]] bool CheckDevice();
+  [[nodiscard]] bool Erase();
+  [[nodiscard]] bool Init();
+  [[nodiscard]] bool Program();
+  [[nodiscard]] bool ReadFile();
   // 0 on success, 1 on failure; `block` is untouched on failure.
-  std::uint8_t ReadSectorInf(std::uint8_t sector, SectorInf& block);
-  std::uint8_t WriteSectorInf(std::uint8_t sector, const SectorInf& block);
+  [[nodiscard]] std::uint8_t ReadSectorInf(std::uint8_t sector, SectorInf& block);
+  [[nodiscard]] std::uint8_t WriteSectorInf(std::uint8_t sector, const SectorInf& block);
 
   // What the open command does once a path is chosen: open the file, measure it, read it,
   // log "Открыт файл: " + path. On failure FileName is emptied. true on failure.
-  bool OpenFirmware(const std::string& path);
+  [[nodiscard]] bool OpenFirmware(const std::string& path);
 
   // Replaces the pauses (tests and fuzzing run without waiting).
   void SetPause(Pause pause) { pause_ = std::move(pause); }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "FirmwareImage.h"
+#include "WholeFile.h"
 
 namespace quorvex {
 
@@ -17,9 +18,6 @@ enum class FileStatus {
 // Opens the file for reading only, measures it, and reads all 65,600 bytes into `into`
 // (nothing is read from a file of another size). *size is the size measured, 0 when unknown.
 FileStatus ReadFirmwareFile(const std::string& path, FileBytes& into, std::uint32_t* size);
-
-// Writes a whole file through a temporary file and a rename; false when it cannot.
-bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t count);
 
 // The folder of a path, up to and including its last separator, and the name after it.
 std::string FolderOf(std::string_view path);

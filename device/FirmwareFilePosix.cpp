@@ -5,19 +5,10 @@
 #include <cerrno>
 
 #include "FirmwareFile.h"
+#include "UniqueFd.h"
 
 namespace quorvex {
 namespace {
-
-struct Fd {
-  int fd;
-  explicit Fd(int f) : fd(f) {}
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-};
 
 bool ReadAll(int fd, std::uint8_t* data, std::size_t count) {
   std::size_t done = 0;
@@ -34,18 +25,18 @@ bool ReadAll(int fd, std::uint8_t* data, std::size_t count) {
 
 FileStatus ReadFirmwareFile(const std::string& path, FileBytes& into, std::uint32_t* size) {
   if (size != nullptr) *size = 0;
-  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (file.fd < 0) return FileStatus::CannotOpen;
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!file.Valid()) return FileStatus::CannotOpen;
   struct stat info {};
   // A folder, a device or a pipe is not a firmware file, whatever open said.
-  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return FileStatus::CannotOpen;
-  const off_t end = ::lseek(file.fd, 0, SEEK_END);
+  if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return FileStatus::CannotOpen;
+  const off_t end = ::lseek(file.Get(), 0, SEEK_END);
   if (end < 0) return FileStatus::WrongSize;
   if (size != nullptr) *size = end > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<std::uint32_t>(end);
   if (end != static_cast<off_t>(kFileSize)) return FileStatus::WrongSize;
-  if (::lseek(file.fd, 0, SEEK_SET) != 0) return FileStatus::WrongSize;
+  if (::lseek(file.Get(), 0, SEEK_SET) != 0) return FileStatus::WrongSize;
   // A read that delivers fewer bytes than measured is refused like a wrong size.
-  if (!ReadAll(file.fd, into.data(), into.size())) return FileStatus::WrongSize;
+  if (!ReadAll(file.Get(), into.data(), into.size())) return FileStatus::WrongSize;
   return FileStatus::Ok;
 }
 

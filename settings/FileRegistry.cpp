@@ -1,8 +1,7 @@
 // The registry accessor over a text file: one "[ROOT\key]" section per key and "name=value"
-// lines, rewritten whole through a temporary file and a rename, so a crash or a full disk
-// never leaves half a file. Lines it does not understand are kept as they are.
-#include <cerrno>
-#include <cstdio>
+// lines, rewritten whole (WriteWholeFile), so a crash, a power cut or a full disk never
+// leaves half a file. Lines it does not understand are kept as they are.
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -13,6 +12,7 @@
 #include <filesystem>
 
 #include "RegistryAccessor.h"
+#include "WholeFile.h"
 
 namespace quorvex {
 namespace {
@@ -122,25 +122,10 @@ class FileRegistry final : public RegistryAccessor {
     std::error_code error;
     const std::filesystem::path file(path_);
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), error);
-    const std::string temp = path_ + ".tmp";
-    {
-      std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-      if (!out) return false;
-      for (const std::string& line : lines) out << line << '\n';
-      out.flush();
-      if (!out) {
-        out.close();
-        std::remove(temp.c_str());
-        return false;
-      }
-    }
-    // std::filesystem::rename replaces an existing file on Windows too; std::rename does not.
-    std::filesystem::rename(temp, file, error);
-    if (error) {
-      std::remove(temp.c_str());
-      return false;
-    }
-    return true;
+    std::string content;
+    for (const std::string& line : lines) content += line + '\n';
+    return WriteWholeFile(path_, reinterpret_cast<const std::uint8_t*>(content.data()),
+                          content.size());
   }
 
   static std::size_t FindSection(const std::vector<std::string>& lines,

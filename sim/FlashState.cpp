@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
-#include <utility>
+#include <system_error>
+
+#include "UniqueFd.h"
+#include "WholeFile.h"
 
 namespace quorvex::sim {
 namespace {
@@ -21,31 +23,6 @@ constexpr std::size_t kFileBytes = kTag.size() + kFlashBytes + kSectors * kBlock
 
 std::string Describe(const std::string& what, const std::string& path, int error) {
   return what + " '" + path + "': " + std::strerror(error);
-}
-
-class FileCloser {
- public:
-  explicit FileCloser(int fd) : fd_(fd) {}
-  ~FileCloser() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileCloser(const FileCloser&) = delete;
-  FileCloser& operator=(const FileCloser&) = delete;
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -72,17 +49,16 @@ void FlashState::Program(int index, std::size_t offset, std::span<const std::uin
 }
 
 bool FlashState::Load(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.Valid()) {
     if (errno == ENOENT) return true;
     *error = Describe("cannot open state file", path, errno);
     return false;
   }
-  FileCloser closer(fd);
   std::vector<std::uint8_t> content(kFileBytes + 1);
   std::size_t got = 0;
   while (got < content.size()) {
-    const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
+    const ssize_t n = ::read(file.Get(), content.data() + got, content.size() - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       *error = Describe("cannot read state file", path, errno);
@@ -113,24 +89,9 @@ bool FlashState::Save(const std::string& path, std::string* error) const {
   content.insert(content.end(), flash_.begin(), flash_.end());
   for (const Block& block : blocks_) content.insert(content.end(), block.begin(), block.end());
 
-  const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *error = Describe("cannot create", temporary, errno);
-    return false;
-  }
-  FileCloser closer(fd);
-  if (!WriteAll(fd, content.data(), content.size()) || ::fsync(fd) != 0 ||
-      ::close(closer.Release()) != 0) {
-    const int saved = errno;
-    ::unlink(temporary.c_str());
-    *error = Describe("cannot write", temporary, saved);
-    return false;
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int saved = errno;
-    ::unlink(temporary.c_str());
-    *error = Describe("cannot replace state file", path, saved);
+  std::error_code failure;
+  if (!WriteWholeFile(path, content.data(), content.size(), &failure)) {
+    *error = "cannot write state file '" + path + "': " + failure.message();
     return false;
   }
   return true;

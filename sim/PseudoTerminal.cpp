@@ -21,11 +21,6 @@ bool SetFdFlag(int fd, int getCommand, int setCommand, int flag) {
 
 }  // namespace
 
-void UniqueFd::Reset() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
 std::optional<PseudoTerminal> PseudoTerminal::Open(std::string* error) {
   PseudoTerminal terminal;
 #ifdef O_CLOEXEC

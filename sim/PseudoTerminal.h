@@ -4,32 +4,9 @@
 #include <string>
 #include <utility>
 
+#include "UniqueFd.h"
+
 namespace quorvex::sim {
-
-// Owns one file descriptor.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  [[nodiscard]] int Get() const { return fd_; }
-  [[nodiscard]] bool Valid() const { return fd_ >= 0; }
-  void Reset();
-
- private:
-  int fd_ = -1;
-};
 
 // The instrument's end of a pseudo-terminal. The master is non-blocking. One descriptor of the
 // slave stays open for the pseudo-terminal's whole life, in raw mode: a host that closes its

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+namespace quorvex {
+
+// Writes a whole file so that the path always holds either the old content or all of the
+// new: the bytes go to a temporary file of a unique name beside the target, are flushed to
+// the disk, and the temporary file is renamed over the target (on POSIX the folder is
+// flushed too, so the rename itself survives a power cut, and an existing target keeps its
+// permission bits). The path is UTF-8 on every platform. On failure nothing of the temporary
+// file is left, the target is unchanged, and `error` (when given) says why.
+[[nodiscard]] bool WriteWholeFile(const std::string& path, const std::uint8_t* data,
+                                  std::size_t count, std::error_code* error = nullptr);
+
+}  // namespace quorvex

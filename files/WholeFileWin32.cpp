@@ -1,0 +1,104 @@
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "WholeFile.h"
+
+namespace quorvex {
+namespace {
+
+// Paths are UTF-8 inside the program and wide at the Win32 boundary, so that a Russian
+// operator's folders ("C:\Users\Оператор\Прошивки") work.
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int size =
+      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+  if (size > 0) {
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                          size);
+  }
+  return wide;
+}
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() { Close(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  [[nodiscard]] HANDLE Get() const { return handle_; }
+  [[nodiscard]] bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool Close() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle == INVALID_HANDLE_VALUE || ::CloseHandle(handle) != 0;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// A name no other writer uses: the process, a counter for its threads, and CREATE_NEW for
+// whatever else may lie in the folder.
+HANDLE CreateTemporary(const std::wstring& path, std::wstring& temporary) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary = path + L".tmp-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                std::to_wstring(counter++);
+    const HANDLE handle = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS) return handle;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+bool WriteAll(HANDLE handle, const std::uint8_t* data, std::size_t count) {
+  while (count > 0) {
+    const DWORD chunk = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+    DWORD written = 0;
+    if (!::WriteFile(handle, data, chunk, &written, nullptr)) return false;
+    if (written == 0) {
+      ::SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    data += written;
+    count -= written;
+  }
+  return true;
+}
+
+bool Fail(std::error_code* error, DWORD code) {
+  if (error != nullptr) *error = std::error_code(static_cast<int>(code), std::system_category());
+  return false;
+}
+
+}  // namespace
+
+bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t count,
+                    std::error_code* error) {
+  const std::wstring target = Wide(path);
+  std::wstring temporary;
+  Handle file(CreateTemporary(target, temporary));
+  if (!file.Valid()) return Fail(error, ::GetLastError());
+
+  DWORD failure = 0;
+  if (!WriteAll(file.Get(), data, count) || !::FlushFileBuffers(file.Get())) {
+    failure = ::GetLastError();
+  }
+  if (!file.Close() && failure == 0) failure = ::GetLastError();
+  // Replaces an existing target; WRITE_THROUGH returns only once the move is on the disk.
+  if (failure == 0 && !::MoveFileExW(temporary.c_str(), target.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    failure = ::GetLastError();
+  }
+  if (failure != 0) {
+    ::DeleteFileW(temporary.c_str());
+    return Fail(error, failure);
+  }
+  if (error != nullptr) error->clear();
+  return true;
+}
+
+}  // namespace quorvex
