@@ -69,6 +69,22 @@ bool WriteAll(HANDLE handle, const std::uint8_t* data, std::size_t count) {
   return true;
 }
 
+// Replaces an existing target; WRITE_THROUGH returns only once the move is on the disk. While
+// another program has the target open for a moment (a second writer's own replace, a virus
+// scanner, the indexer) Windows refuses the replace; it is tried again for up to a second.
+DWORD MoveOver(const std::wstring& temporary, const std::wstring& target) {
+  for (int attempt = 0;; ++attempt) {
+    if (::MoveFileExW(temporary.c_str(), target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return 0;
+    }
+    const DWORD failure = ::GetLastError();
+    const bool busy = failure == ERROR_ACCESS_DENIED || failure == ERROR_SHARING_VIOLATION;
+    if (!busy || attempt == 100) return failure;
+    ::Sleep(10);
+  }
+}
+
 bool Fail(std::error_code* error, DWORD code) {
   if (error != nullptr) *error = std::error_code(static_cast<int>(code), std::system_category());
   return false;
@@ -88,11 +104,7 @@ bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size
     failure = ::GetLastError();
   }
   if (!file.Close() && failure == 0) failure = ::GetLastError();
-  // Replaces an existing target; WRITE_THROUGH returns only once the move is on the disk.
-  if (failure == 0 && !::MoveFileExW(temporary.c_str(), target.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    failure = ::GetLastError();
-  }
+  if (failure == 0) failure = MoveOver(temporary, target);
   if (failure != 0) {
     ::DeleteFileW(temporary.c_str());
     return Fail(error, failure);
