@@ -1,6 +1,7 @@
 #include "Device.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -52,10 +53,13 @@ void Device::Report(Outcome outcome, const char* caption, const char* receiveLog
   if (line != nullptr) op_.Log(line);
 }
 
-std::uint8_t Device::SectorIndexFromField() {
-  // The run has checked the field and keeps it disabled, so it holds 1 to 64 here.
-  const std::optional<long> n = ParseInteger(op_.SectorText());
-  return static_cast<std::uint8_t>(n.value_or(1) - 1);
+std::optional<std::uint8_t> Device::SectorIndexFromField() {
+  // The run has checked the field and keeps it disabled, so it holds 1 to 64 here. Should it
+  // ever hold anything else, the same check reports it and nothing is sent: a text that does
+  // not convert must never address sector 1.
+  const std::optional<int> sector = CheckSectorNumber(op_, op_.SectorText());
+  if (!sector) return std::nullopt;
+  return static_cast<std::uint8_t>(*sector - 1);
 }
 
 bool Device::CheckDevice() {
@@ -74,8 +78,10 @@ bool Device::CheckDevice() {
 }
 
 bool Device::Erase() {
+  const std::optional<std::uint8_t> index = SectorIndexFromField();
+  if (!index) return true;
   Request[0] = request::kErase;
-  Request[1] = SectorIndexFromField();
+  Request[1] = *index;
   Port.SendFrame(Request.data(), 2);
   const Outcome outcome = Receive(1);
   if (outcome == Outcome::Ok) return false;
@@ -84,8 +90,10 @@ bool Device::Erase() {
 }
 
 bool Device::Init() {
+  const std::optional<std::uint8_t> index = SectorIndexFromField();
+  if (!index) return true;
   Request[0] = request::kInit;
-  Request[1] = SectorIndexFromField();
+  Request[1] = *index;
   Port.SendFrame(Request.data(), 2);
   const Outcome outcome = Receive(1);
   if (outcome == Outcome::Ok) return false;
@@ -151,8 +159,13 @@ bool Device::Program() {
   }
   pause_(kFinishPause);
 
+  const std::optional<std::uint8_t> index = SectorIndexFromField();
+  if (!index) {
+    op_.SetProgress(0);
+    return true;
+  }
   Request[0] = request::kFinish;
-  Request[1] = SectorIndexFromField();
+  Request[1] = *index;
   Port.SendFrame(Request.data(), 2);
   const Outcome outcome = Receive(2);
   if (outcome != Outcome::Ok) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "FirmwareFile.h"
@@ -81,8 +82,9 @@ class Device {
   // bytes is a receive failure, so no stale byte is ever taken as data.
   Outcome Receive(unsigned needed);
   void Report(Outcome outcome, const char* caption, const char* receiveLog, const char* wrongLog);
-  // (n - 1) mod 256 of the sector number in the sector field right now.
-  std::uint8_t SectorIndexFromField();
+  // n - 1 for the sector number n (1 to 64) in the sector field right now; nothing, after
+  // the fault was reported, for any other text.
+  std::optional<std::uint8_t> SectorIndexFromField();
 
   Operator& op_;
   Pause pause_;

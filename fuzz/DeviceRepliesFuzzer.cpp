@@ -129,13 +129,24 @@ bool RefCheck(Script& script, Expected* expected) {
   return true;
 }
 
-bool RefErase(Script& script, Expected* expected) {
+bool SectorInRange(int sector) { return sector >= 1 && sector <= 64; }
+
+// A request that names the sector checks the field first: outside 1 to 64 it sends nothing.
+bool SectorChecked(int sector, Expected* expected) {
+  if (SectorInRange(sector)) return true;
+  expected->Box(text::kWrongSector, text::kCaptionError);
+  return false;
+}
+
+bool RefErase(Script& script, int sector, Expected* expected) {
+  if (!SectorChecked(sector, expected)) return false;
   return Reply(script, 0x31, 1, {text::kCaptionErase, "Ошибка стирания", "Ошибка стирания"},
                expected)
       .has_value();
 }
 
-bool RefInit(Script& script, Expected* expected) {
+bool RefInit(Script& script, int sector, Expected* expected) {
+  if (!SectorChecked(sector, expected)) return false;
   return Reply(script, 0x32, 1,
                {text::kCaptionInit, "Ошибка инициализации", "Нет связи со сканером"}, expected)
       .has_value();
@@ -154,13 +165,14 @@ bool RefWrite(Script& script, Expected* expected) {
 
 enum class TransferEnd { kOk, kFailed, kStopped };
 
-TransferEnd RefProgram(Script& script, int stopAfter, Expected* expected) {
+TransferEnd RefProgram(Script& script, int sector, int stopAfter, Expected* expected) {
   if (stopAfter != 0) {
     script.Skip(static_cast<std::size_t>(stopAfter));
     expected->log.emplace_back("Стоп");
     return TransferEnd::kStopped;
   }
   script.Skip(kBlocks);
+  if (!SectorChecked(sector, expected)) return TransferEnd::kFailed;
   const auto reply =
       Reply(script, 0x35, 2,
             {text::kCaptionFinish, "Ошибка завершения программирования", "Нет связи со сканером"},
@@ -173,8 +185,6 @@ TransferEnd RefProgram(Script& script, int stopAfter, Expected* expected) {
   }
   return TransferEnd::kOk;
 }
-
-bool SectorInRange(int sector) { return sector >= 1 && sector <= 64; }
 
 quorvex::RunResult RefRun(Script& script, int sector, bool answerYes, int stopAfter,
                           Expected* expected) {
@@ -195,11 +205,11 @@ quorvex::RunResult RefRun(Script& script, int sector, bool answerYes, int stopAf
   expected->log.emplace_back("ОК");
   if (!RefWrite(script, expected)) return RunResult::Failed;
   expected->log.emplace_back("Стирание...");
-  if (!RefErase(script, expected)) return RunResult::Failed;
+  if (!RefErase(script, sector, expected)) return RunResult::Failed;
   expected->log.emplace_back("ОК");
-  if (!RefInit(script, expected)) return RunResult::Failed;
+  if (!RefInit(script, sector, expected)) return RunResult::Failed;
   expected->log.emplace_back("Программирование...");
-  switch (RefProgram(script, stopAfter, expected)) {
+  switch (RefProgram(script, sector, stopAfter, expected)) {
     case TransferEnd::kStopped:
       return RunResult::Stopped;
     case TransferEnd::kFailed:
@@ -294,10 +304,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(!device->CheckDevice() == RefCheck(script, &expected));
       break;
     case kErase:
-      FUZZ_CHECK(!device->Erase() == RefErase(script, &expected));
+      FUZZ_CHECK(!device->Erase() == RefErase(script, sector, &expected));
       break;
     case kInit:
-      FUZZ_CHECK(!device->Init() == RefInit(script, &expected));
+      FUZZ_CHECK(!device->Init() == RefInit(script, sector, &expected));
       break;
     case kRead: {
       quorvex::SectorInf block{};
@@ -319,7 +329,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     case kProgram: {
       const bool failed = device->Program();
-      const TransferEnd reference = RefProgram(script, stopAfter, &expected);
+      const TransferEnd reference = RefProgram(script, sector, stopAfter, &expected);
       FUZZ_CHECK(failed == (reference != TransferEnd::kOk));
       stopped = reference == TransferEnd::kStopped;
       FUZZ_CHECK(device->Stopped() == stopped);

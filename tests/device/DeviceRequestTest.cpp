@@ -135,6 +135,65 @@ INSTANTIATE_TEST_SUITE_P(
     }),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The requests that name the sector take it from the field. A field that does not hold 1 to
+// 64 is reported as the command's check reports it, and nothing reaches the line: no request
+// may fall back to sector 1.
+struct FieldCase {
+  const char* name;
+  std::string text;
+  Shown shown;
+};
+
+class UnusableFieldTest : public DeviceFixture, public ::testing::WithParamInterface<FieldCase> {};
+
+TEST_P(UnusableFieldTest, EraseInitAndFinishSendNothing) {
+  const FieldCase& c = GetParam();
+  op.sectorText = c.text;
+  device.FileSize = 65'600;
+  const std::vector<std::pair<const char*, std::function<bool()>>> calls = {
+      {"Erase", [&] { return device.Erase(); }},
+      {"Init", [&] { return device.Init(); }},
+      // The finish request follows the 512 blocks; the field goes bad during the transfer.
+      {"Program", [&] {
+         op.sectorText = "1";
+         op.onProcessMessages = [&](int) { op.sectorText = c.text; };
+         line->Queue(std::vector<std::uint8_t>(512, 0x00));
+         const bool failed = device.Program();
+         op.onProcessMessages = nullptr;
+         return failed;
+       }}};
+  for (const auto& [what, call] : calls) {
+    SCOPED_TRACE(what);
+    line->written.clear();
+    op.shown.clear();
+    op.sectorText = c.text;
+    EXPECT_TRUE(call());
+    const std::size_t sent = std::string_view(what) == "Program" ? 65'536u : 0u;
+    EXPECT_EQ(line->written.size(), sent) << "no request naming a sector";
+    EXPECT_EQ(op.shown, std::vector<Shown>{c.shown});
+    EXPECT_TRUE(op.log.empty());
+  }
+  EXPECT_EQ(op.progress.back(), 0);
+}
+
+const Shown kWrongSectorBox{"Введен неправильный номер сектора", "Ошибка", 0x10, false};
+
+INSTANTIATE_TEST_SUITE_P(
+    SectorField, UnusableFieldTest,
+    ::testing::ValuesIn(std::vector<FieldCase>{
+        {"Empty", "", {"Введите номер сектора", "Quorvex", 0, true}},
+        {"Letters", "ab", {"'ab' is not a valid integer value.", "Quorvex", 0x10, false}},
+        {"DigitThenLetter", "1x", {"'1x' is not a valid integer value.", "Quorvex", 0x10, false}},
+        {"Zero", "0", kWrongSectorBox},
+        {"Sixty-five", "65", kWrongSectorBox},
+        {"Negative", "-1", kWrongSectorBox},
+    }),
+    [](const auto& info) {
+      std::string name = info.param.name;
+      std::erase(name, '-');
+      return name;
+    });
+
 TEST_F(DeviceFixture, ReadSectorInfFillsTheBlockOrLeavesItAlone) {
   std::vector<std::uint8_t> reply{65, 0x00, 0xCC};
   auto sum = static_cast<std::uint8_t>(65 + 0xCC);
