@@ -71,7 +71,6 @@ TForm1::TForm1(Setup setup)
   if (!setup_.dialogs) setup_.dialogs = std::make_unique<QtOperatorDialogs>();
   if (!setup_.listPorts) setup_.listPorts = ListOpenablePorts;
   CreateControls();
-  FormCreate();
 }
 
 TForm1::~TForm1() = default;
@@ -188,9 +187,7 @@ void TForm1::RestoreSettings() {
     }
     initialFolder_ = FromUtf8(Registry->ReadString(kValuePathFileProg));
   } else {
-    Registry->OpenKey(kSettingsKey, true);
-    Registry->WriteString(kValueComName, "");
-    Registry->WriteString(kValuePathFileProg, "");
+    CreateSettings();
     initialFolder_.clear();
     ComboBox1->setCurrentIndex(0);
   }
@@ -207,9 +204,25 @@ void TForm1::RestoreSettings() {
   }
 }
 
+// The first start stores both values, empty. A store that cannot be written is reported once
+// through the standard error display; the window then works with values kept in memory for
+// this session, and the next start tries the store again.
+void TForm1::CreateSettings() {
+  try {
+    Registry->OpenKey(kSettingsKey, true);
+    Registry->WriteString(kValueComName, "");
+    Registry->WriteString(kValuePathFileProg, "");
+  } catch (const RegistryError& error) {
+    ShowException(*this, error.what());
+    Registry = MakeSessionRegistryAccessor();
+    Registry->SetRootKey(RootKey::LocalMachine);
+    Registry->OpenKey(kSettingsKey, true);
+  }
+}
+
 void TForm1::FormClose() {
   // Nothing runs any more: the port is released now, the objects with the window.
-  Port->Close();
+  if (Port) Port->Close();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -268,11 +281,28 @@ bool TForm1::Edit1KeyDown(int key) {
   return true;
 }
 
-// Digits and backspace pass; every other character is dropped. Keys that type nothing
-// (arrows, Delete, Shift+Insert) pass, except Control with a letter, which types a control
+// Digits and backspace pass; every other character is dropped. Keys that move the focus or
+// the cursor or delete (Tab, Shift+Tab, Delete, the arrows, Home, End, Escape) keep their
+// usual effect, although some of them carry a control character as their text. Keys that
+// type nothing (Shift+Insert) pass, except Control with a letter, which types a control
 // character: Ctrl+V does not paste here, Shift+Insert and the context menu do.
 bool TForm1::Edit1KeyPress(const QString& text, int key, Qt::KeyboardModifiers modifiers) {
   if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+  switch (key) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Delete:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Escape:
+      return false;
+    default:
+      break;
+  }
   if (text.isEmpty()) {
     return modifiers.testFlag(Qt::ControlModifier) && key >= Qt::Key_A && key <= Qt::Key_Z;
   }

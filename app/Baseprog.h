@@ -27,6 +27,26 @@ namespace quorvex {
 
 // The main window: the operator's controls, the log, and the device objects it owns for its
 // whole life. It is also the operator the device code reports to.
+//
+// The controls keep their design names. What each one is:
+//   ButtonStart   "Программирование": the whole programming run
+//   ButtonStop    "Отмена": asks a running transfer to stop
+//   Button1       "Стирание сектора": clears the information block of the sector in Edit1
+//   Button2       "Информация о секторах": lists the information blocks of all 64 sectors
+//   Edit1         the sector number, 1 to 64 (digits only)
+//   ComboBox1     the port list; its first entry "Не выбран" is no port
+//   Memo1         the log
+//   ProgressBar1  the transfer's progress, 0 to 100
+//   Label1        "Номер сектора (1-64):", the caption of Edit1
+//   Label2        the name of the firmware file that opened last
+//   Label3        "COM порт", the caption of ComboBox1
+//   MainMenu1     the menu bar
+//   Fail1         the "Файл" menu; Open1 its "Открыть" command (the file dialog, OpenDialog1)
+//   N3            "О программе": the About window (TForm3)
+//
+// Construction builds the controls only; FormCreate() is the start-up step that reads the
+// settings, lists the ports and opens the stored one. The program calls it right after
+// construction, before showing the window; a test can look at the window in between.
 class TForm1 final : public QMainWindow, public Operator {
   Q_OBJECT
 
@@ -44,6 +64,9 @@ class TForm1 final : public QMainWindow, public Operator {
 
   explicit TForm1(Setup setup = {});
   ~TForm1() override;
+
+  // The start-up: the settings, the port list and the stored port. Called once.
+  void FormCreate();
 
   // Operator
   void Log(std::string_view line) override;
@@ -76,9 +99,9 @@ class TForm1 final : public QMainWindow, public Operator {
 
  private:
   void CreateControls();
-  void FormCreate();
   void FillPortList();
   void RestoreSettings();
+  void CreateSettings();
   void FormClose();
   bool Edit1KeyDown(int key);
   bool Edit1KeyPress(const QString& text, int key, Qt::KeyboardModifiers modifiers);

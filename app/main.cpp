@@ -16,6 +16,7 @@
 #include "DesignFont.h"
 #include "OperatorDialogs.h"
 #include "SampleFirmware.h"
+#include "Translations.h"
 #ifdef QUORVEX_HAVE_SIMULATOR
 #include "SimulatedInstrument.h"
 #endif
@@ -122,6 +123,14 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   SetIdentity();
   const Arguments arguments = ReadArguments(app);
+  if (!quorvex::InstallQtTranslations(quorvex::QtTranslationFolders())) {
+    // The window works on; only Qt's own dialogs and buttons are English.
+    std::fputs(
+        "quorvex: Qt's Russian translations (qtbase_ru.qm) were not found beside the program or "
+        "in Qt's translations folder; the file dialog and the message boxes' buttons will be "
+        "in English\n",
+        stderr);
+  }
 
   try {
     quorvex::TForm1::Setup setup;
@@ -153,6 +162,7 @@ int main(int argc, char* argv[]) {
 #endif
 
     quorvex::TForm1 window(std::move(setup));
+    window.FormCreate();
     window.show();
     if (!arguments.screenshots.isEmpty()) {
       const QString folder = arguments.screenshots;

@@ -42,6 +42,10 @@ std::unique_ptr<RegistryAccessor> MakeRegistryAccessor();
 std::unique_ptr<RegistryAccessor> MakeFileRegistryAccessor(const std::string& filePath);
 std::string DefaultSettingsFilePath();
 
+// Settings held in memory for this session only: what the program works with when its store
+// cannot be written.
+std::unique_ptr<RegistryAccessor> MakeSessionRegistryAccessor();
+
 std::string FailedToSetMessage(const std::string& name);
 
 }  // namespace quorvex

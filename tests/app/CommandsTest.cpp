@@ -227,6 +227,7 @@ void CommandsTest::closeDuringRun() {
   setup.listPorts = [](TComPort&) { return std::vector<std::string>{}; };
   setup.simulatorPort = PortNameOf(instrument.PortPath());
   auto* form = new TForm1(std::move(setup));
+  form->FormCreate();
   std::unique_ptr<TForm1> owner(deleteOnClose ? nullptr : form);
   form->setAttribute(Qt::WA_DeleteOnClose, deleteOnClose);
   QPointer<TForm1> alive(form);

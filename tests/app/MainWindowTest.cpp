@@ -2,13 +2,17 @@
 #include <QAction>
 #include <QClipboard>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QtTest>
 
+#include "Translations.h"
 #include "WindowTestSupport.h"
 
 using namespace quorvex;
@@ -18,6 +22,7 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase();
   void controls_data();
   void controls();
   void firstShow();
@@ -27,8 +32,38 @@ class MainWindowTest : public QObject {
   void edit1Filter();
   void returnMovesFocusToStart();
   void pasteGoesPastTheFilter();
+  void editingAndFocusKeys_data();
+  void editingAndFocusKeys();
+  void tabLeavesTheFieldAndShiftTabReturns();
+  void questionBoxButtonsInRussian();
+  void fileDialogButtonsInRussian();
+  void missingTranslations();
 
  private:
+  // Shows the window, makes it active and puts the focus in the sector field.
+  static void FocusEdit1(Window& window) {
+    window.form().show();
+    QApplication::setActiveWindow(&window.form());
+    QVERIFY(QTest::qWaitForWindowActive(&window.form()));
+    window.edit1()->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), window.edit1());
+  }
+  // A key as the window system delivers it, with the text it carries.
+  static void Press(Qt::Key key, const QString& text, Qt::KeyboardModifiers modifiers = {}) {
+    QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), key, text, modifiers);
+  }
+  // The first modal window once it is up; `act` then closes it.
+  template <typename Dialog>
+  static void WhenModal(std::function<void(Dialog*)> act) {
+    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) {
+      QTimer::singleShot(10, qApp, [act] { WhenModal<Dialog>(act); });
+      return;
+    }
+    act(dialog);
+  }
+  static QString WithoutMnemonic(QString text) { return text.remove(QLatin1Char('&')); }
+
   // Each window starts as on a first start, with a settings file of its own.
   std::unique_ptr<Window> MakeWindow() {
     settings_.push_back(std::make_unique<SettingsFile>());
@@ -36,6 +71,12 @@ class MainWindowTest : public QObject {
   }
   std::vector<std::unique_ptr<SettingsFile>> settings_;
 };
+
+// As the program does at start-up.
+void MainWindowTest::initTestCase() {
+  QVERIFY2(InstallQtTranslations(QtTranslationFolders()),
+           "qtbase_ru.qm is missing (Debian package qt6-translations-l10n)");
+}
 
 void MainWindowTest::controls_data() {
   QTest::addColumn<QString>("name");
@@ -294,6 +335,119 @@ void MainWindowTest::pasteGoesPastTheFilter() {
   QCOMPARE(edit->text(), QString());
   QTest::keyClick(edit, Qt::Key_Insert, Qt::ShiftModifier);
   QCOMPARE(edit->text(), QStringLiteral("-5"));  // cut to the field's two characters
+}
+
+// Keys that move the focus, the cursor or delete keep their usual effect in the sector field,
+// with the text the window system gives them (X11 gives Delete the character U+007F).
+void MainWindowTest::editingAndFocusKeys_data() {
+  QTest::addColumn<QString>("before");
+  QTest::addColumn<int>("cursor");
+  QTest::addColumn<int>("key");
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<QString>("after");
+  QTest::addColumn<int>("cursorAfter");
+  QTest::addColumn<QString>("focus");
+
+  QTest::newRow("Delete removes the character after the cursor")
+      << "64" << 0 << int(Qt::Key_Delete) << "\x7f"
+      << "4" << 0 << "Edit1";
+  QTest::newRow("Delete at the end does nothing") << "64" << 2 << int(Qt::Key_Delete) << "\x7f"
+                                                  << "64" << 2 << "Edit1";
+  QTest::newRow("Home") << "64" << 2 << int(Qt::Key_Home) << ""
+                        << "64" << 0 << "Edit1";
+  QTest::newRow("End") << "64" << 0 << int(Qt::Key_End) << ""
+                       << "64" << 2 << "Edit1";
+  QTest::newRow("Left") << "64" << 2 << int(Qt::Key_Left) << ""
+                        << "64" << 1 << "Edit1";
+  QTest::newRow("Right") << "64" << 0 << int(Qt::Key_Right) << ""
+                         << "64" << 1 << "Edit1";
+  QTest::newRow("Escape types nothing") << "64" << 1 << int(Qt::Key_Escape) << "\x1b"
+                                        << "64" << 1 << "Edit1";
+  QTest::newRow("Tab moves on to ButtonStart") << "64" << 1 << int(Qt::Key_Tab) << "\t"
+                                               << "64" << 1 << "ButtonStart";
+  QTest::newRow("a control character still never enters") << "64" << 1 << int(Qt::Key_B) << "\x02"
+                                                          << "64" << 1 << "Edit1";
+}
+
+void MainWindowTest::editingAndFocusKeys() {
+  QFETCH(QString, before);
+  QFETCH(int, cursor);
+  QFETCH(int, key);
+  QFETCH(QString, text);
+  QFETCH(QString, after);
+  QFETCH(int, cursorAfter);
+  QFETCH(QString, focus);
+
+  auto window = MakeWindow();
+  FocusEdit1(*window);
+  QLineEdit* edit = window->edit1();
+  edit->setText(before);
+  edit->setCursorPosition(cursor);
+  const Qt::KeyboardModifiers modifiers =
+      key == Qt::Key_B ? Qt::ControlModifier : Qt::KeyboardModifiers();
+  Press(static_cast<Qt::Key>(key), text, modifiers);
+  QCOMPARE(edit->text(), after);
+  QCOMPARE(edit->cursorPosition(), cursorAfter);
+  QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+}
+
+void MainWindowTest::tabLeavesTheFieldAndShiftTabReturns() {
+  auto window = MakeWindow();
+  FocusEdit1(*window);
+  Press(Qt::Key_Tab, QStringLiteral("\t"));
+  QCOMPARE(QApplication::focusWidget(), window->button("ButtonStart"));
+  Press(Qt::Key_Backtab, QStringLiteral("\t"), Qt::ShiftModifier);
+  QCOMPARE(QApplication::focusWidget(), window->edit1());
+  // Shift+Tab from the field leaves it too, for the last control of the tab order.
+  Press(Qt::Key_Backtab, QStringLiteral("\t"), Qt::ShiftModifier);
+  QCOMPARE(QApplication::focusWidget(), window->comboBox1());
+  QCOMPARE(window->edit1()->text(), QStringLiteral("1"));
+}
+
+// The overwrite question, as the real message box shows it.
+void MainWindowTest::questionBoxButtonsInRussian() {
+  QtOperatorDialogs dialogs;
+  QStringList buttons;
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
+    for (QAbstractButton* button : box->buttons()) buttons << WithoutMnemonic(button->text());
+    box->button(QMessageBox::No)->click();
+  });
+  const int answer = dialogs.MessageBox(QStringLiteral("Перезаписать?"), QStringLiteral("Вопрос"),
+                                        kMbYesNo | 0x20);
+  QCOMPARE(answer, kIdNo);
+  buttons.sort();
+  QCOMPARE(buttons, QStringList({"Да", "Нет"}));
+}
+
+void MainWindowTest::fileDialogButtonsInRussian() {
+  QtOperatorDialogs dialogs;
+  QTemporaryDir folder;
+  QString accept;
+  QString reject;
+  QString fileNameLabel;
+  WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+    auto* box = dialog->findChild<QDialogButtonBox*>();
+    if (box != nullptr) {
+      accept = WithoutMnemonic(box->button(QDialogButtonBox::Open)->text());
+      reject = WithoutMnemonic(box->button(QDialogButtonBox::Cancel)->text());
+    }
+    fileNameLabel = WithoutMnemonic(dialog->labelText(QFileDialog::FileName));
+    dialog->reject();
+  });
+  const QString chosen =
+      dialogs.ChooseFile(nullptr, folder.path(), QStringLiteral("Прошивки секторов flash (*.fls)"));
+  QVERIFY(chosen.isEmpty());
+  QCOMPARE(accept, QStringLiteral("Открыть"));
+  QCOMPARE(reject, QStringLiteral("Отмена"));
+  QCOMPARE(fileNameLabel, QStringLiteral("Имя файла:"));
+}
+
+// Without the translations the window still starts; Qt's texts stay English.
+void MainWindowTest::missingTranslations() {
+  QTemporaryDir empty;
+  QVERIFY(!InstallQtTranslations({empty.path(), empty.filePath(QStringLiteral("absent"))}));
+  auto window = MakeWindow();
+  QVERIFY(window->idle());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -50,6 +50,8 @@ class SettingsTest : public QObject {
   void init();
   void cleanup();
   void firstStartCreatesTheKey();
+  void constructionTouchesNoPortOrSetting();
+  void unwritableStoreAtFirstStart();
   void storedPortIsRestoredAndOpened();
   void storedNameNotListed_data();
   void storedNameNotListed();
@@ -99,6 +101,61 @@ void SettingsTest::firstStartCreatesTheKey() {
   QVERIFY(window.dialogs().shown.empty());
   QVERIFY(window.log().isEmpty());
   QVERIFY(!window.form().Instrument().Port.IsOpen());
+}
+
+// The widgets are built first; the settings and the ports are reached only by the start-up
+// step, which the program takes right after construction.
+void SettingsTest::constructionTouchesNoPortOrSetting() {
+  int listings = 0;
+  settings_->Store(kValueComName, simPort_);
+  TForm1::Setup setup;
+  setup.dialogs = std::make_unique<RecordingDialogs>();
+  setup.registry = settings_->Accessor();
+  setup.listPorts = [&](TComPort&) {
+    ++listings;
+    return std::vector<std::string>{simPort_};
+  };
+  TForm1 form(std::move(setup));
+  auto* list = form.findChild<QComboBox*>(QStringLiteral("ComboBox1"));
+  QCOMPARE(listings, 0);
+  QCOMPARE(list->count(), 0);
+
+  form.FormCreate();
+  QCOMPARE(listings, 1);
+  QCOMPARE(list->currentText(), QString::fromStdString(simPort_));
+  QVERIFY(form.Instrument().Port.IsOpen());
+}
+
+// A settings file that cannot be written at the first start (its folder lies under a regular
+// file, which stops root too): reported once, then the window works with the values of this
+// session.
+void SettingsTest::unwritableStoreAtFirstStart() {
+  QTemporaryDir dir;
+  const QString blocker = dir.filePath(QStringLiteral("not-a-folder"));
+  QFile file(blocker);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.close();
+  const std::string path = (blocker + QStringLiteral("/quorvex/settings.ini")).toStdString();
+
+  Window window(*settings_, {simPort_}, {}, MakeFileRegistryAccessor(path));
+  QCOMPARE(window.dialogs().shown,
+           std::vector<Shown>{Box("Failed to set data for 'COMName'", "Quorvex")});
+  QCOMPARE(window.comboBox1()->currentIndex(), 0);
+
+  // A port chosen and a file opened: no further message, and the port works.
+  QComboBox* list = window.comboBox1();
+  const int index = list->findText(QString::fromStdString(simPort_));
+  list->setCurrentIndex(index);
+  emit list->activated(index);
+  QTemporaryDir folder;
+  const QString firmware = WriteFirmware(folder, "fw.fls", PatternImage(4));
+  window.open(firmware);
+  QCOMPARE(window.log(), QStringList{"Открыт файл: " + firmware});
+  QCOMPARE(window.form().InitialFolder(), folder.path() + '/');
+  QVERIFY(PortAnswers(window));
+  QCOMPARE(window.dialogs().shown.size(), std::size_t{1});
+  QVERIFY(window.idle());
+  QVERIFY(!QFile::exists(QString::fromStdString(path)));
 }
 
 void SettingsTest::storedPortIsRestoredAndOpened() {

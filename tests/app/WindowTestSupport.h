@@ -132,6 +132,7 @@ class Window {
     setup.listPorts = [ports = std::move(ports)](TComPort&) { return ports; };
     setup.simulatorPort = std::move(simulatorPort);
     form_ = std::make_unique<TForm1>(std::move(setup));
+    form_->FormCreate();
   }
 
   TForm1& form() { return *form_; }
