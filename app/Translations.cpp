@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 namespace quorvex {
@@ -20,6 +21,8 @@ bool InstallQtTranslations(const QStringList& folders) {
       auto* translator = new QTranslator(QCoreApplication::instance());
       if (translator->load(QLatin1String(name), folder) &&
           QCoreApplication::installTranslator(translator)) {
+        // Dates and sizes in the file dialog follow the language of its texts.
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
         return true;
       }
       delete translator;

@@ -12,7 +12,8 @@ QStringList QtTranslationFolders();
 
 // Makes Qt's own texts Russian (the file dialog, the message boxes' buttons, context menus)
 // with the first "qtbase_ru.qm" (or the catalogue "qt_ru.qm" that includes it) found in
-// `folders`. False when there is none: Qt's texts stay English.
+// `folders`, and makes Russian the default locale. False when there is none: Qt's texts stay
+// English.
 bool InstallQtTranslations(const QStringList& folders);
 
 }  // namespace quorvex

@@ -11,11 +11,11 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "About.h"
 #include "Baseprog.h"
 #include "DesignFont.h"
 #include "OperatorDialogs.h"
 #include "SampleFirmware.h"
+#include "Screenshots.h"
 #include "Translations.h"
 #ifdef QUORVEX_HAVE_SIMULATOR
 #include "SimulatedInstrument.h"
@@ -52,21 +52,6 @@ const char* const kDescription =
     "With --simulate a simulated instrument starts inside the program: it is listed and\n"
     "selected in the port list, and the open dialog starts in a folder holding a demo\n"
     "firmware file (demo.fls), so the whole job can be tried without hardware.";
-
-// Saves pictures of the main window after a demonstration run and of the About window.
-void TakeScreenshots(quorvex::TForm1& window, const QString& folder, const QString& demoFile) {
-  if (!demoFile.isEmpty()) {
-    window.OpenFirmwareFile(demoFile);
-    window.ButtonStartClick();
-  }
-  window.grab().save(QDir(folder).filePath(QStringLiteral("main-window.png")));
-  quorvex::TForm3 about(&window);
-  about.show();
-  QCoreApplication::processEvents();
-  about.grab().save(QDir(folder).filePath(QStringLiteral("about-window.png")));
-  about.close();
-  window.close();
-}
 
 struct Arguments {
   bool simulate = false;
@@ -166,8 +151,9 @@ int main(int argc, char* argv[]) {
     window.show();
     if (!arguments.screenshots.isEmpty()) {
       const QString folder = arguments.screenshots;
-      QTimer::singleShot(
-          200, &window, [&window, folder, demoFile] { TakeScreenshots(window, folder, demoFile); });
+      QTimer::singleShot(200, &window, [&window, folder, demoFile] {
+        quorvex::TakeScreenshots(window, folder, demoFile);
+      });
     }
     // Start-up measurement (quorvex-bench): report once the window is up, then quit.
     if (qEnvironmentVariable("QUORVEX_EXIT_WHEN_SHOWN") == QLatin1String("1")) {

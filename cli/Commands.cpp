@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -109,7 +110,9 @@ int WithInstrument(const GlobalOptions& options, const std::string& sector, Comm
 }
 
 bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
-  std::ifstream in(path, std::ios::binary);
+  // The path is UTF-8; as a u8 path it reaches the system's wide calls on Windows.
+  std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                   std::ios::binary);
   if (!in) return false;
   bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "CommandLine.h"
 #include "Commands.h"
 #include "ExitCode.h"
 #include "Interrupt.h"
@@ -13,7 +14,7 @@
 
 int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends the program anyway
 #ifdef _WIN32
-  SetConsoleOutputCP(CP_UTF8);  // the log lines are UTF-8
+  SetConsoleOutputCP(CP_UTF8);  // every text written is UTF-8
 #endif
   using namespace quorvex::cli;
   CLI::App app{
@@ -72,7 +73,8 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends th
 
   InstallInterruptHandler();
   try {
-    app.parse(argc, argv);
+    const CommandLine line(argc, argv);
+    app.parse(line.Count(), line.Arguments());
   } catch (const CLI::ParseError& error) {
     const int parsed = app.exit(error);
     return parsed == 0 ? kExitDone : kExitBadInput;

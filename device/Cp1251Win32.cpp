@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Cp1251.h"
+#include "Utf16.h"
 
 namespace quorvex {
 
@@ -16,11 +17,7 @@ std::string DecodeCp1251(std::string_view bytes) {
   if (wide <= 0) return std::string(bytes);
   std::wstring utf16(static_cast<std::size_t>(wide), L'\0');
   ::MultiByteToWideChar(1251, 0, bytes.data(), size, utf16.data(), wide);
-  const int narrow =
-      ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(narrow), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, out.data(), narrow, nullptr, nullptr);
-  return out;
+  return Utf8FromWide(utf16);
 }
 
 }  // namespace quorvex

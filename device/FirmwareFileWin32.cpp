@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "FirmwareFile.h"
+#include "Utf16.h"
 
 namespace quorvex {
 namespace {
@@ -22,7 +23,8 @@ struct Handle {
 
 FileStatus ReadFirmwareFile(const std::string& path, FileBytes& into, std::uint32_t* size) {
   if (size != nullptr) *size = 0;
-  Handle file(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  // The path is UTF-8; the wide call opens any name, Cyrillic folders included.
+  Handle file(::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.h == INVALID_HANDLE_VALUE) return FileStatus::CannotOpen;
   if (::GetFileType(file.h) != FILE_TYPE_DISK) return FileStatus::CannotOpen;

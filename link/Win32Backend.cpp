@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "PortBackend.h"
+#include "Utf16.h"
 
 namespace quorvex {
 namespace {
@@ -16,8 +17,8 @@ class Win32Backend final : public PortBackend {
 
   bool OpenExclusive(const std::string& path) override {
     Close();
-    HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     handle_ = handle;
     return true;

@@ -267,6 +267,74 @@ TEST_F(Win32RegistryTest, FallsBackToCurrentUserWhenLocalMachineRefuses) {
   }
 }
 
+// The value as the registry holds it, in UTF-16.
+std::wstring ReadWide(HKEY hive, const char* path, const wchar_t* name) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(hive, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return L"<no key>";
+  std::array<wchar_t, 512> buffer{};
+  DWORD size = sizeof buffer - sizeof(wchar_t);
+  DWORD type = 0;
+  const LONG status =
+      ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+  ::RegCloseKey(key);
+  return status == ERROR_SUCCESS ? std::wstring(buffer.data()) : L"<no value>";
+}
+
+// A Russian operator's folder is stored as the same letters in the registry and read back
+// unchanged.
+TEST_F(Win32RegistryTest, CyrillicFolderRoundTrips) {
+  const std::string folder = "C:\\Users\\Оператор\\Прошивки\\";
+  {
+    auto registry = Open();
+    FirstStart(*registry);
+    registry->WriteString(kValuePathFileProg, folder);
+  }
+  EXPECT_EQ(ReadWide(HKEY_LOCAL_MACHINE, kKeyPath, L"PathFileProg"),
+            L"C:\\Users\\\x041E\x043F\x0435\x0440\x0430\x0442\x043E\x0440\\"
+            L"\x041F\x0440\x043E\x0448\x0438\x0432\x043A\x0438\\");
+  auto registry = Open();
+  ASSERT_TRUE(registry->OpenKey(kSettingsKey, false));
+  EXPECT_EQ(registry->ReadString(kValuePathFileProg), folder);
+}
+
+// Values stored through the ANSI call: text in the system's code page, as another program
+// writes it, and the UTF-8 bytes that earlier versions of this program handed to that call.
+TEST_F(Win32RegistryTest, ValuesStoredThroughTheAnsiCallReadBackRight) {
+  const std::wstring cyrillic = L"C:\\\x041F\x0440\x043E\x0448\x0438\x0432\x043A\x0438\\";
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string read;
+  };
+  std::vector<Case> cases = {
+      {"ASCII", "COM3", "COM3"},
+      {"UTF-8 bytes of an earlier version", "C:\\Прошивки\\", "C:\\Прошивки\\"},
+      {"UTF-8 bytes, Latin letters", "D:\\Firmware\\Café\\", "D:\\Firmware\\Café\\"},
+  };
+  // Cyrillic text in the system's code page, when that code page has the letters.
+  BOOL lossy = FALSE;
+  std::string ansi(64, '\0');
+  const int length =
+      ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, cyrillic.data(),
+                            static_cast<int>(cyrillic.size()), ansi.data(), 64, nullptr, &lossy);
+  if (length > 0 && !lossy && ::GetACP() != CP_UTF8) {
+    ansi.resize(static_cast<std::size_t>(length));
+    cases.push_back({"Cyrillic in the code page", ansi, "C:\\Прошивки\\"});
+  }
+  auto registry = Open();
+  FirstStart(*registry);
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  for (const Case& c : cases) {
+    const auto bytes = BytesWithZero(c.bytes);
+    ASSERT_EQ(::RegSetValueExA(key, kValuePathFileProg, 0, REG_SZ, bytes.data(),
+                               static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+    EXPECT_EQ(registry->ReadString(kValuePathFileProg), c.read) << c.what;
+  }
+  ::RegCloseKey(key);
+}
+
 TEST_F(Win32RegistryTest, WriteWithoutAnOpenKeyFailsWithTheValuesName) {
   auto registry = Open();
   try {

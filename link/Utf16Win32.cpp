@@ -1,0 +1,31 @@
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "Utf16.h"
+
+namespace quorvex {
+
+std::wstring WideFromUtf8(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  const int wide = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  if (wide <= 0) return {};
+  std::wstring out(static_cast<std::size_t>(wide), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, out.data(), wide);
+  return out;
+}
+
+std::string Utf8FromWide(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int size = static_cast<int>(wide.size());
+  const int narrow =
+      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  if (narrow <= 0) return {};
+  std::string out(static_cast<std::size_t>(narrow), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, out.data(), narrow, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace quorvex
