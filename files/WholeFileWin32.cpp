@@ -3,24 +3,11 @@
 #include <atomic>
 #include <string>
 
+#include "Utf16.h"
 #include "WholeFile.h"
 
 namespace quorvex {
 namespace {
-
-// Paths are UTF-8 inside the program and wide at the Win32 boundary, so that a Russian
-// operator's folders ("C:\Users\Оператор\Прошивки") work.
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int size =
-      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-  if (size > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                          size);
-  }
-  return wide;
-}
 
 class Handle {
  public:
@@ -94,7 +81,7 @@ bool Fail(std::error_code* error, DWORD code) {
 
 bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t count,
                     std::error_code* error) {
-  const std::wstring target = Wide(path);
+  const std::wstring target = WideFromUtf8(path);  // UTF-8 inside, UTF-16 at the system
   std::wstring temporary;
   Handle file(CreateTemporary(target, temporary));
   if (!file.Valid()) return Fail(error, ::GetLastError());
