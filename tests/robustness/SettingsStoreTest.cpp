@@ -120,5 +120,20 @@ INSTANTIATE_TEST_SUITE_P(
     }),
     [](const auto& info) { return std::string(info.param.name); });
 
+// quorvex-cli never writes the settings: a store that cannot be written (the configuration
+// folder is a regular file, which stops root too) leaves a command with -p untouched.
+TEST(SettingsStoreUnwritable, CommandWithAPortGoesOn) {
+  Workspace ws;
+  SimProcess sim(ws.Dir(), {});
+  ASSERT_TRUE(sim.Ready());
+  fs::remove_all(ws.Config());
+  std::ofstream(ws.Config()) << kSection << "\n";
+
+  const CliResult result = ws.Run({"-q", "-p", sim.Port(), "check"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "loader version 45 B3\n");
+}
+
 }  // namespace
 }  // namespace quorvex::test
