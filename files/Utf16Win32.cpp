@@ -7,15 +7,17 @@
 
 namespace quorvex {
 
-std::wstring WideFromUtf8(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size = static_cast<int>(utf8.size());
-  const int wide = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+std::wstring WideFromCodePage(std::string_view bytes, unsigned codePage) {
+  if (bytes.empty()) return {};
+  const int size = static_cast<int>(bytes.size());
+  const int wide = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
   if (wide <= 0) return {};
   std::wstring out(static_cast<std::size_t>(wide), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, out.data(), wide);
+  ::MultiByteToWideChar(codePage, 0, bytes.data(), size, out.data(), wide);
   return out;
 }
+
+std::wstring WideFromUtf8(std::string_view utf8) { return WideFromCodePage(utf8, CP_UTF8); }
 
 std::string Utf8FromWide(std::wstring_view wide) {
   if (wide.empty()) return {};
