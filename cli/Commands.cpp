@@ -1,23 +1,32 @@
 #include "Commands.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "AuditLog.h"
 #include "Device.h"
 #include "ExitCode.h"
 #include "FirmwareFile.h"
 #include "FirmwareImage.h"
 #include "Interrupt.h"
+#include "Output.h"
+#include "PortChoice.h"
 #include "PortEnumeration.h"
-#include "RegistryAccessor.h"
+#include "PortIdentity.h"
 #include "SectorInf.h"
+#include "SectorNumber.h"
 #include "Sequences.h"
+#include "Sha256.h"
 #include "Simulator.h"
 #include "TComPort.h"
 #include "TerminalOperator.h"
@@ -25,18 +34,13 @@
 namespace quorvex::cli {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// The program's own usage errors: on stderr, with --json too.
 void Error(const std::string& text) { std::fprintf(stderr, "quorvex-cli: %s\n", text.c_str()); }
 
-// The port named on the command line, or the one the window stored last.
-std::optional<std::string> ChoosePortPath(const GlobalOptions& options) {
-  if (!options.port.empty()) return PortPathOf(options.port);
-  auto registry = MakeRegistryAccessor();
-  registry->SetRootKey(RootKey::LocalMachine);
-  if (registry->KeyExists(kSettingsKey) && registry->OpenKey(kSettingsKey, false)) {
-    const std::string stored = registry->ReadString(kValueComName);
-    if (!stored.empty()) return PortPathOf(stored);
-  }
-  return std::nullopt;
+std::unique_ptr<Output> MakeOutput(const GlobalOptions& options, bool severalPorts) {
+  return options.json ? MakeJsonOutput() : MakeTextOutput(options.quiet, severalPorts);
 }
 
 int ExitCodeOf(RunResult result) {
@@ -55,29 +59,35 @@ int ExitCodeOf(RunResult result) {
   return kExitFailed;
 }
 
-// The instrument on the other end of the line: an opened, configured port, and, with
+// Several runs end with the smallest non-zero code: a failure outranks a decline.
+int CombinedExitCode(const std::vector<RunRecord>& records) {
+  int code = kExitDone;
+  for (const RunRecord& r : records) {
+    if (r.exit != kExitDone && (code == kExitDone || r.exit < code)) code = r.exit;
+  }
+  return code;
+}
+
+// The instrument on the other end of one port: an opened, configured port, and, with
 // --simulate, the simulated instrument that answers on it.
 class Connection {
  public:
-  explicit Connection(TerminalOperator& op)
-      : port_([&op](std::string_view text) { op.PlainMessage(text); }), device_(port_, op) {}
+  Connection(TerminalOperator& op, Output& output)
+      : output_(output),
+        port_([&op](std::string_view text) { op.PlainMessage(text); }),
+        device_(port_, op) {}
 
   // 0 when the port is open; otherwise the exit code, the reason already shown.
-  int Open(const GlobalOptions& options) {
-    std::string path;
-    if (options.simulate) {
+  int Open(const Target& target) {
+    std::string path = target.path;
+    if (path.empty()) {
       simulator_ = std::make_unique<Simulator>();
       std::string error;
       if (!simulator_->Start(&error)) {
-        Error("cannot start the simulated instrument: " + error);
+        output_.Note(target.name, "cannot start the simulated instrument: " + error);
         return kExitFailed;
       }
       path = simulator_->PortPath();
-    } else if (const auto chosen = ChoosePortPath(options)) {
-      path = *chosen;
-    } else {
-      Error("no port chosen: give -p PORT (see 'quorvex-cli ports'), or --simulate");
-      return kExitBadInput;
     }
     if (!port_.Open(path)) {
       port_.Close();
@@ -86,8 +96,8 @@ class Connection {
     const std::uint32_t actual = port_.ActualBaud();
     if (actual != 0 &&
         (actual * 100 < TComPort::kBaudRate * 99 || actual * 100 > TComPort::kBaudRate * 101)) {
-      Error("warning: the port runs at " + std::to_string(actual) +
-            " baud instead of 62500; the instrument may not understand it");
+      output_.Note(target.name, "warning: the port runs at " + std::to_string(actual) +
+                                    " baud instead of 62500; the instrument may not understand it");
     }
     return kExitDone;
   }
@@ -95,18 +105,96 @@ class Connection {
   Device& device() { return device_; }
 
  private:
-  std::unique_ptr<Simulator> simulator_;  // declared first: it outlives the port
+  Output& output_;
+  std::unique_ptr<Simulator> simulator_;  // declared before the port: it outlives it
   TComPort port_;
   Device device_;
 };
 
-template <typename Command>
-int WithInstrument(const GlobalOptions& options, const std::string& sector, Command command) {
-  TerminalOperator op(options.quiet, options.yes ? Answer::Yes : Answer::Ask);
-  op.SetSectorText(sector);
-  Connection connection(op);
-  if (const int code = connection.Open(options); code != kExitDone) return code;
-  return command(connection.device(), op);
+// What a device command does once its port is open; returns the exit code.
+using DeviceBody = std::function<int(Device&, TerminalOperator&)>;
+
+// One device command, as every port runs it.
+struct DeviceJob {
+  std::string command;
+  std::string sector;  // the sector field's text
+  std::optional<std::string> file;
+  std::optional<std::string> sha256;
+  std::optional<std::string> name;
+  DeviceBody body;
+};
+
+RunRecord RunOnPort(const GlobalOptions& options, const DeviceJob& job, const Target& target,
+                    Output& output) {
+  const auto start = Clock::now();
+  TerminalOperator op(output, target.name, options.yes);
+  op.SetSectorText(job.sector);
+  int code = kExitDone;
+  {
+    Connection connection(op, output);
+    // The open command first: a file that cannot be used stops before the line is touched.
+    if (job.file && connection.device().OpenFirmware(*job.file)) {
+      code = kExitBadInput;
+    } else {
+      code = connection.Open(target);
+      if (code == kExitDone) code = job.body(connection.device(), op);
+    }
+  }
+  RunRecord record;
+  record.command = job.command;
+  record.port = target.name;
+  record.usbSerial = target.usbSerial;
+  record.file = job.file;
+  record.sha256 = job.sha256;
+  if (const auto n = ParseInteger(job.sector); n && *n >= kFirstSector && *n <= kLastSector) {
+    record.sector = static_cast<int>(*n);
+  }
+  record.name = job.name;
+  record.exit = code;
+  record.ended = code == kExitDone ? "ok" : op.LastReport();
+  record.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  record.log = op.LogLines();
+  return record;
+}
+
+// Runs the command on every port at once, each in a thread of its own with its own port,
+// device and operator, and reports each run's end.
+int RunDeviceCommand(const GlobalOptions& options, const DeviceJob& job,
+                     std::unique_ptr<AuditLog> audit, const std::vector<Target>& targets) {
+  const std::unique_ptr<Output> output = MakeOutput(options, targets.size() > 1);
+  std::vector<RunRecord> records(targets.size());
+  const auto runOne = [&](std::size_t i) {
+    records[i] = RunOnPort(options, job, targets[i], *output);
+    if (audit && !audit->Record(records[i])) {
+      output->Note(records[i].port, "cannot write the audit record to " + options.logFile);
+    }
+  };
+  if (targets.size() == 1) {
+    runOne(0);
+  } else {
+    std::vector<std::jthread> runs;
+    for (std::size_t i = 0; i < targets.size(); ++i) runs.emplace_back(runOne, i);
+  }
+  for (std::size_t i = 0; i < records.size(); ++i) output->Result(records[i]);
+  return CombinedExitCode(records);
+}
+
+// What every device command does before its first port is touched: the ports are chosen
+// and the audit file opened, or the command ends with exit 2.
+int StartDeviceCommand(const GlobalOptions& options, DeviceJob job) {
+  std::vector<Target> targets;
+  if (const int code = ChooseTargets(options, &targets); code != kExitDone) return code;
+  std::unique_ptr<AuditLog> audit;
+  if (!options.logFile.empty()) {
+    std::string error;
+    auto file = OpenAppendFile(options.logFile, &error);
+    if (!file) {
+      Error("cannot open the log file " + options.logFile + " for appending: " + error);
+      return kExitBadInput;
+    }
+    audit = std::make_unique<AuditLog>(std::move(file));
+  }
+  return RunDeviceCommand(options, job, std::move(audit), targets);
 }
 
 bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
@@ -118,114 +206,186 @@ bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
   return !in.bad();
 }
 
-// Reads and decodes a firmware file for the file commands, with the window's messages.
-int LoadImage(const std::string& file, FileBytes& image) {
-  TerminalOperator op(true, Answer::Ask);
-  FileBytes raw{};
-  if (ReportFileFailure(op, ReadFirmwareFile(file, raw, nullptr))) return kExitBadInput;
-  DecodeImage(raw, image);
-  return kExitDone;
-}
+// A command that uses no port: its output, and the result event at its end.
+class FileCommand {
+ public:
+  FileCommand(const GlobalOptions& options, std::string command)
+      : output_(MakeOutput(options, false)),
+        op_(*output_, "", false),
+        command_(std::move(command)) {}
 
-int Write(const std::string& output, const FileBytes& bytes) {
-  if (!WriteWholeFile(output, bytes.data(), bytes.size())) {
-    Error("cannot write " + output);
-    return kExitFailed;
+  Output& output() { return *output_; }
+  TerminalOperator& op() { return op_; }
+
+  int End(int code) {
+    RunRecord record;
+    record.command = command_;
+    record.exit = code;
+    record.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    output_->Result(record);
+    return code;
   }
-  return kExitDone;
-}
+
+  // Reads and decodes a firmware file, with the window's messages.
+  int LoadImage(const std::string& file, FileBytes& image) {
+    FileBytes raw{};
+    if (ReportFileFailure(op_, ReadFirmwareFile(file, raw, nullptr))) return kExitBadInput;
+    DecodeImage(raw, image);
+    return kExitDone;
+  }
+
+  int Write(const std::string& path, const FileBytes& bytes) {
+    if (!WriteWholeFile(path, bytes.data(), bytes.size())) {
+      output_->Note("", "cannot write " + path);
+      return kExitFailed;
+    }
+    return kExitDone;
+  }
+
+ private:
+  std::unique_ptr<Output> output_;
+  TerminalOperator op_;
+  std::string command_;
+  Clock::time_point start_ = Clock::now();
+};
 
 }  // namespace
 
-int RunPorts(const GlobalOptions& options) {
-  TerminalOperator op(options.quiet, Answer::Ask);
-  TComPort port([&op](std::string_view text) { op.PlainMessage(text); });
+int RunPorts(const GlobalOptions& options, bool withIdentity) {
+  FileCommand command(options, "ports");
+  TComPort port([&command](std::string_view text) { command.op().PlainMessage(text); });
+  std::vector<PortIdentity> ports;
+  const std::vector<PortIdentity> known =
+      withIdentity || options.json ? ListPortIdentities() : std::vector<PortIdentity>{};
+  for (const std::string& name : ListOpenablePorts(port)) {
+    PortIdentity entry{name, PortPathOf(name), "serial port", std::nullopt};
+    for (const PortIdentity& k : known) {
+      if (k.name == name) entry = k;
+    }
+    ports.push_back(entry);
+  }
+  // A USB adapter is listed even while another program holds it.
+  for (const PortIdentity& k : known) {
+    const bool listed = std::any_of(ports.begin(), ports.end(),
+                                    [&k](const PortIdentity& p) { return p.name == k.name; });
+    if (k.usb && !listed) ports.push_back(k);
+  }
+  std::sort(ports.begin(), ports.end(), [](const PortIdentity& a, const PortIdentity& b) {
+    return NaturalLess(a.name, b.name);
+  });
   Simulator simulator;
-  for (const std::string& name : ListOpenablePorts(port)) std::printf("%s\n", name.c_str());
   if (options.simulate) {
     std::string error;
     if (!simulator.Start(&error)) {
-      Error("cannot start the simulated instrument: " + error);
-      return kExitFailed;
+      command.output().Note("", "cannot start the simulated instrument: " + error);
+      return command.End(kExitFailed);
     }
-    std::printf("%s\n", PortNameOf(simulator.PortPath()).c_str());
+    ports.push_back({PortNameOf(simulator.PortPath()), simulator.PortPath(), "simulated instrument",
+                     std::nullopt});
   }
-  return kExitDone;
+  command.output().Ports(ports, withIdentity);
+  return command.End(kExitDone);
 }
 
 int RunCheck(const GlobalOptions& options) {
-  return WithInstrument(options, "", [](Device& device, TerminalOperator&) {
-    if (device.CheckDevice()) return static_cast<int>(kExitFailed);
-    std::printf("loader version %02X %02X\n", device.Reply[1], device.Reply[2]);
-    return static_cast<int>(kExitDone);
-  });
+  return StartDeviceCommand(options,
+                            {"check", "", {}, {}, {}, [](Device& device, TerminalOperator& op) {
+                               if (device.CheckDevice()) return static_cast<int>(kExitFailed);
+                               char line[64];
+                               std::snprintf(line, sizeof line, "loader version %02X %02X",
+                                             device.Reply[1], device.Reply[2]);
+                               op.Log(line);
+                               return static_cast<int>(kExitDone);
+                             }});
 }
 
 int RunList(const GlobalOptions& options) {
-  return WithInstrument(options, "", [](Device& device, TerminalOperator& op) {
-    return ExitCodeOf(ListSectors(device, op));
-  });
+  return StartDeviceCommand(options,
+                            {"list", "", {}, {}, {}, [](Device& device, TerminalOperator& op) {
+                               return ExitCodeOf(ListSectors(device, op));
+                             }});
 }
 
 int RunClear(const GlobalOptions& options, const std::string& sector) {
-  return WithInstrument(options, sector, [](Device& device, TerminalOperator& op) {
-    return ExitCodeOf(ClearSector(device, op));
-  });
+  return StartDeviceCommand(options,
+                            {"clear", sector, {}, {}, {}, [](Device& device, TerminalOperator& op) {
+                               return ExitCodeOf(ClearSector(device, op));
+                             }});
 }
 
 int RunProgram(const GlobalOptions& options, const std::string& file, const std::string& sector) {
-  TerminalOperator op(options.quiet, options.yes ? Answer::Yes : Answer::Ask);
-  op.SetSectorText(sector);
-  Connection connection(op);
-  // The open command first: a file that cannot be used stops before the line is touched.
-  if (connection.device().OpenFirmware(file)) return kExitBadInput;
-  if (const int code = connection.Open(options); code != kExitDone) return code;
-  op.SetStopFlag(&connection.device().StopRequested);
-  SetStopOnInterrupt(true);
-  const RunResult result = RunProgramming(connection.device(), op);
-  SetStopOnInterrupt(false);
-  return ExitCodeOf(result);
-}
-
-int RunDecode(const std::string& file, const std::string& output) {
+  // The file is checked once, before any port is opened: a file that fails here reaches no
+  // instrument. Each run then opens and reads it again, as the window's run does.
+  FileBytes raw{};
+  {
+    const std::unique_ptr<Output> output = MakeOutput(options, false);
+    TerminalOperator op(*output, "", options.yes);
+    if (ReportFileFailure(op, ReadFirmwareFile(file, raw, nullptr))) return kExitBadInput;
+  }
+  const std::string sha256 = Sha256Hex(raw.data(), raw.size());
   FileBytes image{};
-  if (const int code = LoadImage(file, image); code != kExitDone) return code;
-  return Write(output, image);
+  DecodeImage(raw, image);
+  const std::string name = SectorName(DeriveSectorInf(image));
+  SetStopOnInterrupt(true);
+  const int code = StartDeviceCommand(
+      options, {"program", sector, file, sha256, name, [](Device& device, TerminalOperator& op) {
+                  op.SetStopFlag(&device.StopRequested);
+                  return ExitCodeOf(RunProgramming(device, op));
+                }});
+  SetStopOnInterrupt(false);
+  return code;
 }
 
-int RunEncode(const std::string& imagePath, const std::string& output) {
+int RunDecode(const GlobalOptions& options, const std::string& file, const std::string& output) {
+  FileCommand command(options, "decode");
+  FileBytes image{};
+  if (const int code = command.LoadImage(file, image); code != kExitDone) return command.End(code);
+  return command.End(command.Write(output, image));
+}
+
+int RunEncode(const GlobalOptions& options, const std::string& imagePath,
+              const std::string& output) {
+  FileCommand command(options, "encode");
   std::vector<std::uint8_t> bytes;
   if (!ReadWhole(imagePath, bytes)) {
-    Error("cannot read " + imagePath);
-    return kExitBadInput;
+    command.output().Note("", "cannot read " + imagePath);
+    return command.End(kExitBadInput);
   }
   if (bytes.size() != kFileSize) {
-    Error(imagePath + " holds " + std::to_string(bytes.size()) + " bytes; an image holds " +
-          std::to_string(kFileSize));
-    return kExitBadInput;
+    command.output().Note("", imagePath + " holds " + std::to_string(bytes.size()) +
+                                  " bytes; an image holds " + std::to_string(kFileSize));
+    return command.End(kExitBadInput);
   }
   FileBytes image{};
   std::copy(bytes.begin(), bytes.end(), image.begin());
   FileBytes file{};
   EncodeImage(image, file);
-  return Write(output, file);
+  return command.End(command.Write(output, file));
 }
 
-int RunInspect(const std::string& file) {
+int RunInspect(const GlobalOptions& options, const std::string& file) {
+  FileCommand command(options, "inspect");
   FileBytes image{};
-  if (const int code = LoadImage(file, image); code != kExitDone) return code;
+  if (const int code = command.LoadImage(file, image); code != kExitDone) return command.End(code);
   const SectorInf block = DeriveSectorInf(image);
-  std::printf("name: %s\n", SectorName(block).c_str());
-  std::printf("marker: %02X %02X (%s)\n", block[62], block[63],
-              IsWritten(block)  ? "written"
-              : IsLoaded(block) ? "loaded, not marked written"
-                                : "not loaded");
-  std::printf("block:");
-  for (std::size_t i = 0; i < block.size(); ++i) {
-    std::printf("%s%02X", i % 16 == 0 ? "\n  " : " ", block[i]);
+  Output& out = command.output();
+  out.Log("", "name: " + SectorName(block));
+  char line[80];
+  std::snprintf(line, sizeof line, "marker: %02X %02X (%s)", block[62], block[63],
+                IsWritten(block)  ? "written"
+                : IsLoaded(block) ? "loaded, not marked written"
+                                  : "not loaded");
+  out.Log("", line);
+  out.Log("", "block:");
+  for (std::size_t row = 0; row < block.size(); row += 16) {
+    std::string hex = " ";
+    for (std::size_t i = row; i < row + 16; ++i) {
+      std::snprintf(line, sizeof line, " %02X", block[i]);
+      hex += line;
+    }
+    out.Log("", hex);
   }
-  std::printf("\n");
-  return kExitDone;
+  return command.End(kExitDone);
 }
 
 }  // namespace quorvex::cli

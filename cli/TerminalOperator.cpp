@@ -1,82 +1,27 @@
 #include "TerminalOperator.h"
 
-#include <cstdio>
-#include <iostream>
-#include <string>
-
+#include "Device.h"
+#include "FirmwareImage.h"
 #include "Interrupt.h"
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <io.h>
-#include <windows.h>
-#undef MessageBox  // the operator's method, not the Win32 macro
-#else
-#include <unistd.h>
-#endif
-
 namespace quorvex::cli {
-namespace {
 
-constexpr std::size_t kImageBytes = 65'536;
-constexpr std::size_t kBlockBytes = 128;
-
-#ifdef _WIN32
-// _isatty holds for every character device, NUL included; only a console has a console mode.
-bool IsTerminal(std::FILE* stream) {
-  DWORD mode = 0;
-  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
-  return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != FALSE;
-}
-#else
-bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
-#endif
-
-}  // namespace
-
-TerminalOperator::TerminalOperator(bool quiet, Answer answer)
-    : quiet_(quiet), answer_(answer), barOnTerminal_(!quiet && IsTerminal(stderr)) {}
-
-void TerminalOperator::WipeBar() {
-  if (bar_) bar_->Clear();
-}
+TerminalOperator::TerminalOperator(Output& output, std::string port, bool yes)
+    : output_(output), port_(std::move(port)), yes_(yes) {}
 
 void TerminalOperator::Log(std::string_view line) {
-  WipeBar();
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  log_.emplace_back(line);
+  output_.Log(port_, line);
 }
 
 int TerminalOperator::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
-  WipeBar();
-  std::fprintf(stderr, "%.*s: %.*s", static_cast<int>(caption.size()), caption.data(),
-               static_cast<int>(text.size()), text.data());
+  lastMessage_ = std::string(caption) + ": " + std::string(text.substr(0, text.find('\n')));
   if ((flags & 0x0F) != kMbYesNo) {
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    output_.Message(port_, caption, text);
     return kIdOk;
   }
-  // The one question: -y answers Yes; a terminal is asked; with no terminal it is No.
-  if (answer_ == Answer::Yes) {
-    std::fputs(" [y/N] y\n", stderr);
-    return kIdYes;
-  }
-  if (!IsTerminal(stdin)) {
-    std::fputs(" [y/N] n (no terminal to ask; -y answers yes)\n", stderr);
-    return kIdNo;
-  }
-  std::fputs(" [y/N] ", stderr);
-  std::fflush(stderr);
-  std::string reply;
-  if (!std::getline(std::cin, reply)) {
-    std::fputc('\n', stderr);
-    return kIdNo;
-  }
-  const bool yes = reply == "y" || reply == "Y" || reply == "yes" || reply == "д" || reply == "Д" ||
-                   reply == "да";
+  const bool yes = output_.Ask(port_, caption, text, yes_);
+  if (!yes) lastMessage_ = "declined: " + lastMessage_;
   return yes ? kIdYes : kIdNo;
 }
 
@@ -84,33 +29,49 @@ void TerminalOperator::PlainMessage(std::string_view text) {
   MessageBox(text, kApplicationTitle, kMbOk);
 }
 
+// The transfer sets the bar to 0 as it starts, moves it once after each block of kImageBlock
+// bytes, and sets it to 0 again when it returns (after the finish request, or at once when
+// stopped).
 void TerminalOperator::SetProgress(int position) {
-  position_ = position;
-  if (!barOnTerminal_) return;
-  if (!bar_) {  // the transfer starts
-    bar_ = std::make_unique<ProgressBar>(stderr, kImageBytes);
-    blocks_ = 0;
-    bar_->Start();
-    return;
+  switch (transfer_) {
+    case Transfer::Idle:
+      if (position != 0) return;
+      transfer_ = Transfer::Running;
+      blocks_ = 0;
+      stopSeen_ = false;
+      output_.Progress(port_, 0, 0, kFirmwareSize, false);
+      return;
+    case Transfer::Running: {
+      const std::size_t bytes = blocks_ * kImageBlock;
+      if (bytes >= kFirmwareSize || stopSeen_) {  // the last block is out, or the run stops
+        transfer_ = Transfer::Ended;
+        output_.Progress(port_, bytes >= kFirmwareSize ? 100 : position_, bytes, kFirmwareSize,
+                         true);
+        return;
+      }
+      position_ = position;
+      output_.Progress(port_, position, bytes, kFirmwareSize, false);
+      return;
+    }
+    case Transfer::Ended:
+      if (position == 0) transfer_ = Transfer::Idle;  // the transfer has returned
+      return;
   }
-  if (position == 0 && blocks_ * kBlockBytes >= kImageBytes) {  // the transfer has returned
-    WipeBar();
-    bar_.reset();
-    return;
-  }
-  bar_->Update(position, blocks_ * kBlockBytes);
 }
 
 void TerminalOperator::ProcessMessages() {
   ++blocks_;
-  if (stopRequested_ != nullptr && InterruptRequested()) *stopRequested_ = 1;
+  if (stopRequested_ != nullptr && InterruptRequested()) {
+    *stopRequested_ = 1;
+    stopSeen_ = true;
+  }
 }
 
-void TerminalOperator::Beep() {
-  if (!quiet_ && IsTerminal(stderr)) {
-    std::fputc('\a', stderr);
-    std::fflush(stderr);
-  }
+void TerminalOperator::Beep() { output_.Beep(); }
+
+std::string TerminalOperator::LastReport() const {
+  if (!lastMessage_.empty()) return lastMessage_;
+  return log_.empty() ? std::string() : log_.back();
 }
 
 }  // namespace quorvex::cli

@@ -1,23 +1,21 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "Operator.h"
-#include "ProgressBar.h"
+#include "Output.h"
 
 namespace quorvex::cli {
 
-enum class Answer { Ask, Yes };
-
-// The operator on a terminal: log lines to stdout exactly as the window's log shows them,
-// message boxes to stderr as "CAPTION: TEXT", the progress bar on stderr when it is a
-// terminal, and Ctrl-C as the Cancel button.
+// The operator of one run of the command line, for one port: passes what the device code
+// reports to the process's Output under the port's name, answers the overwrite question,
+// turns Ctrl-C into the Cancel button, and keeps the run's log lines and last message for
+// its summary and audit record.
 class TerminalOperator final : public Operator {
  public:
-  TerminalOperator(bool quiet, Answer answer);
+  TerminalOperator(Output& output, std::string port, bool yes);
 
   void Log(std::string_view line) override;
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
@@ -31,17 +29,24 @@ class TerminalOperator final : public Operator {
   // The flag a Ctrl-C sets, as the Cancel button would.
   void SetStopFlag(std::uint8_t* stopRequested) { stopRequested_ = stopRequested; }
 
- private:
-  void WipeBar();
+  [[nodiscard]] const std::string& Port() const { return port_; }
+  [[nodiscard]] const std::vector<std::string>& LogLines() const { return log_; }
+  // "CAPTION: TEXT" (first line) of the last message, else the last log line.
+  [[nodiscard]] std::string LastReport() const;
 
-  bool quiet_;
-  Answer answer_;
-  bool barOnTerminal_;
+ private:
+  Output& output_;
+  std::string port_;
+  bool yes_;
   std::string sectorText_;
   std::uint8_t* stopRequested_ = nullptr;
-  std::unique_ptr<ProgressBar> bar_;
+  enum class Transfer { Idle, Running, Ended };
+  Transfer transfer_ = Transfer::Idle;
+  bool stopSeen_ = false;
   int position_ = 0;
   std::size_t blocks_ = 0;
+  std::vector<std::string> log_;
+  std::string lastMessage_;
 };
 
 }  // namespace quorvex::cli

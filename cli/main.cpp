@@ -25,17 +25,26 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends th
       "quorvex-cli"};
   app.require_subcommand(1);
   GlobalOptions options;
-  app.add_option("-p,--port", options.port,
-                 "port name from 'ports' (ttyUSB0, COM3) or a path; default: the stored one");
+  app.add_option("-p,--port", options.ports,
+                 "port name from 'ports' (ttyUSB0, COM3), a path, or usb:SERIAL (the port of the "
+                 "USB adapter with that serial number); give it once per instrument to work on "
+                 "several at once; default: the stored one");
   app.add_flag("--simulate", options.simulate,
                "run a simulated instrument in this process and talk to it over a pseudo-terminal");
   app.add_flag("-y,--yes", options.yes, "answer Yes when asked to overwrite a written sector");
   app.add_flag("-q,--quiet", options.quiet, "no progress bar");
+  app.add_flag("--json", options.json,
+               "JSON events on stdout, one object a line, instead of text; nobody is asked");
+  app.add_option("--log-file", options.logFile,
+                 "append one JSON line for every port a device command ran on (audit record)");
 
   int code = kExitDone;
-  app.add_subcommand("ports", "list the ports that can be opened, one name a line")->callback([&] {
-    code = RunPorts(options);
-  });
+  bool identity = false;
+  auto* ports = app.add_subcommand("ports", "list the ports that can be opened, one name a line");
+  ports->add_flag(
+      "-l,--long", identity,
+      "with the USB adapter of each port: VID:PID, serial number, manufacturer, product");
+  ports->callback([&] { code = RunPorts(options, identity); });
   app.add_subcommand("check", "device check: the loader's version")->callback([&] {
     code = RunCheck(options);
   });
@@ -58,18 +67,18 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends th
   auto* decode = app.add_subcommand("decode", "write the 65,600-byte unscrambled image of a file");
   decode->add_option("FILE", file, "the .fls firmware file")->required();
   decode->add_option("-o,--output", output, "the image to write")->required();
-  decode->callback([&] { code = RunDecode(file, output); });
+  decode->callback([&] { code = RunDecode(options, file, output); });
 
   auto* encode = app.add_subcommand(
       "encode", "write the .fls file of an image (its bytes 769 to 1,024 are the key)");
   encode->add_option("IMAGE", file, "the 65,600-byte image")->required();
   encode->add_option("-o,--output", output, "the .fls file to write")->required();
-  encode->callback([&] { code = RunEncode(file, output); });
+  encode->callback([&] { code = RunEncode(options, file, output); });
 
   auto* inspect =
       app.add_subcommand("inspect", "show the information block a file would write: name, marker");
   inspect->add_option("FILE", file, "the .fls firmware file")->required();
-  inspect->callback([&] { code = RunInspect(file); });
+  inspect->callback([&] { code = RunInspect(options, file); });
 
   InstallInterruptHandler();
   try {

@@ -1,0 +1,58 @@
+// The audit file on Windows: a handle opened with FILE_APPEND_DATA only, so that each
+// WriteFile lands whole at the end of the file, whoever else appends.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "AuditLog.h"
+#include "Utf16.h"
+
+namespace quorvex::cli {
+namespace {
+
+class Win32AppendFile final : public AppendFile {
+ public:
+  explicit Win32AppendFile(HANDLE handle) : handle_(handle) {}
+  ~Win32AppendFile() override { ::CloseHandle(handle_); }
+  Win32AppendFile(const Win32AppendFile&) = delete;
+  Win32AppendFile& operator=(const Win32AppendFile&) = delete;
+
+  bool Append(const std::string& line) override {
+    DWORD written = 0;
+    return ::WriteFile(handle_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) !=
+               FALSE &&
+           written == line.size();
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendFile> OpenAppendFile(const std::string& path, std::string* error) {
+  const HANDLE handle = ::CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = "Windows error " + std::to_string(::GetLastError());
+    return nullptr;
+  }
+  return std::make_unique<Win32AppendFile>(handle);
+}
+
+std::string HostName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+  return ::GetComputerNameW(name, &length) != FALSE ? Utf8FromWide(std::wstring_view(name, length))
+                                                    : std::string();
+}
+
+std::string UserName() {
+  wchar_t name[256];
+  const DWORD length = ::GetEnvironmentVariableW(L"USERNAME", name, 256);
+  return length > 0 && length < 256 ? Utf8FromWide(std::wstring_view(name, length)) : std::string();
+}
+
+}  // namespace quorvex::cli

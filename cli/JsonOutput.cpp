@@ -1,0 +1,138 @@
+// The output for scripts: one JSON object a line on stdout, written by nlohmann::json so that
+// any text (quotes, control characters, Cyrillic) comes out as valid JSON.
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+#include "Output.h"
+#include "Texts.h"
+
+namespace quorvex::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using json = nlohmann::ordered_json;  // keys in the order written: "event" first
+
+// Null for a value that does not apply.
+template <typename T>
+json OrNull(const std::optional<T>& value) {
+  return value ? json(*value) : json(nullptr);
+}
+
+class JsonOutput final : public Output {
+ public:
+  void Log(const std::string& port, std::string_view line) override {
+    Emit(Event("log", port, {{"text", line}}));
+    if (const auto sector = SectorOfLine(line)) Emit(Event("sector", port, *sector));
+  }
+
+  void Message(const std::string& port, std::string_view caption, std::string_view text) override {
+    Emit(Event("message", port, {{"caption", caption}, {"text", text}}));
+  }
+
+  // Nobody is asked: stdin belongs to the script, stderr carries no questions.
+  bool Ask(const std::string& port, std::string_view, std::string_view text, bool yes) override {
+    Emit(Event("question", port, {{"text", text}, {"answer", yes ? "yes" : "no"}}));
+    return yes;
+  }
+
+  void Progress(const std::string& port, int percent, std::size_t bytes, std::size_t total,
+                bool end) override {
+    {
+      // At most 10 events a second per port, and always the one at the end.
+      const std::lock_guard lock(mutex_);
+      const auto now = Clock::now();
+      auto& last = lastProgress_[port];
+      if (!end && last != Clock::time_point{} && now - last < std::chrono::milliseconds(100)) {
+        return;
+      }
+      last = end ? Clock::time_point{} : now;
+    }
+    Emit(Event("progress", port, {{"percent", percent}, {"bytes", bytes}, {"total", total}}));
+  }
+
+  void Note(const std::string& port, std::string_view text) override {
+    Emit(Event("message", port, {{"caption", "quorvex-cli"}, {"text", text}}));
+  }
+
+  void Beep() override {}
+
+  void Ports(const std::vector<PortIdentity>& ports, bool) override {
+    for (const PortIdentity& port : ports) {
+      json usb = nullptr;
+      if (port.usb) {
+        usb = {{"vid", port.usb->vid},
+               {"pid", port.usb->pid},
+               {"serial", port.usb->serial},
+               {"manufacturer", port.usb->manufacturer},
+               {"product", port.usb->product}};
+      }
+      Emit({{"event", "port"},
+            {"name", port.name},
+            {"path", port.path},
+            {"description", port.description},
+            {"usb", usb}});
+    }
+  }
+
+  void Result(const RunRecord& r) override {
+    json fields = {
+        {"command", r.command}, {"exit", r.exit}, {"seconds", std::round(r.seconds * 1000) / 1000}};
+    if (r.command == "program") {
+      fields["file"] = OrNull(r.file);
+      fields["sha256"] = OrNull(r.sha256);
+      fields["sector"] = OrNull(r.sector);
+      fields["name"] = OrNull(r.name);
+    }
+    Emit(Event("result", r.port, fields));
+  }
+
+ private:
+  static json Event(const char* event, const std::string& port, const json& fields) {
+    json object = {{"event", event}};
+    if (!port.empty()) object["port"] = port;
+    object.update(fields);
+    return object;
+  }
+
+  // "Cектор 5 - NAME" or "Cектор 5 - не загружен": the sector event beside the log line.
+  static std::optional<json> SectorOfLine(std::string_view line) {
+    const std::string_view prefix = text::kSectorLinePrefix;
+    if (!line.starts_with(prefix)) return std::nullopt;
+    line.remove_prefix(prefix.size());
+    int sector = 0;
+    std::size_t digits = 0;
+    while (digits < line.size() && digits < 3 && line[digits] >= '0' && line[digits] <= '9') {
+      sector = sector * 10 + (line[digits++] - '0');
+    }
+    line.remove_prefix(digits);
+    if (digits == 0 || !line.starts_with(" - ")) return std::nullopt;
+    const bool loaded = line != text::kNotLoaded;
+    line.remove_prefix(3);
+    return json{{"sector", sector},
+                {"loaded", loaded},
+                {"name", loaded ? json(std::string(line)) : json(nullptr)}};
+  }
+
+  void Emit(const json& event) {
+    // Bytes that are not UTF-8 (a name the code page left undefined) are replaced, not fatal.
+    const std::string line = event.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    const std::lock_guard lock(mutex_);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, Clock::time_point> lastProgress_;
+};
+
+}  // namespace
+
+std::unique_ptr<Output> MakeJsonOutput() { return std::make_unique<JsonOutput>(); }
+
+}  // namespace quorvex::cli

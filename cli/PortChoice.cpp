@@ -1,0 +1,114 @@
+#include "PortChoice.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "ExitCode.h"
+#include "PortIdentity.h"
+#include "RegistryAccessor.h"
+#include "TComPort.h"
+
+namespace quorvex::cli {
+namespace {
+
+constexpr std::string_view kUsbPrefix = "usb:";
+
+void Error(const std::string& text) { std::fprintf(stderr, "quorvex-cli: %s\n", text.c_str()); }
+
+std::optional<std::string> StoredPort() {
+  auto registry = MakeRegistryAccessor();
+  registry->SetRootKey(RootKey::LocalMachine);
+  if (registry->KeyExists(kSettingsKey) && registry->OpenKey(kSettingsKey, false)) {
+    std::string stored = registry->ReadString(kValueComName);
+    if (!stored.empty()) return stored;
+  }
+  return std::nullopt;
+}
+
+// The port whose USB adapter has this serial number; exit 2 named when none or several.
+int ResolveSerial(const std::string& serial, const std::vector<PortIdentity>& ports,
+                  Target* target) {
+  std::vector<const PortIdentity*> matches;
+  std::string adapters;
+  for (const PortIdentity& port : ports) {
+    if (!port.usb) continue;
+    adapters += (adapters.empty() ? "" : ", ") + port.name + " " +
+                (port.usb->serial.empty() ? "(no serial number)" : port.usb->serial);
+    if (port.usb->serial == serial) matches.push_back(&port);
+  }
+  if (matches.size() == 1) {
+    *target = {matches.front()->name, matches.front()->path, serial};
+    return kExitDone;
+  }
+  if (matches.empty()) {
+    Error("no USB adapter has the serial number " + serial +
+          (adapters.empty() ? "; no USB adapter is plugged in" : "; adapters: " + adapters));
+  } else {
+    std::string names;
+    for (const PortIdentity* port : matches) names += (names.empty() ? "" : ", ") + port->name;
+    Error("the serial number " + serial + " matches several ports: " + names +
+          "; name the port instead");
+  }
+  return kExitBadInput;
+}
+
+// Two names of one port (ttyUSB0 and /dev/ttyUSB0, a link and its target) compare equal.
+std::string SamePortKey(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path canonical = std::filesystem::canonical(path, error);
+  return error ? path : canonical.string();
+}
+
+}  // namespace
+
+int ChooseTargets(const GlobalOptions& options, std::vector<Target>* targets) {
+  targets->clear();
+  if (options.simulate) {
+    targets->push_back({"simulator", "", std::nullopt});
+    return kExitDone;
+  }
+  std::vector<std::string> names = options.ports;
+  if (names.empty()) {
+    const auto stored = StoredPort();
+    if (!stored) {
+      Error("no port chosen: give -p PORT (see 'quorvex-cli ports'), or --simulate");
+      return kExitBadInput;
+    }
+    names.push_back(*stored);
+  }
+  std::optional<std::vector<PortIdentity>> identities;  // asked for once, when needed
+  std::vector<std::string> keys;
+  for (const std::string& name : names) {
+    Target target;
+    if (name.starts_with(kUsbPrefix)) {
+      if (!identities) identities = ListPortIdentities();
+      const std::string serial = name.substr(kUsbPrefix.size());
+      if (const int code = ResolveSerial(serial, *identities, &target); code != kExitDone) {
+        return code;
+      }
+    } else {
+      target = {PortNameOf(name), PortPathOf(name), std::nullopt};
+    }
+    const std::string key = SamePortKey(target.path);
+    if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
+      Error("the port " + target.name + " is named twice; each instrument needs a port of its own");
+      return kExitBadInput;
+    }
+    keys.push_back(key);
+    targets->push_back(std::move(target));
+  }
+  if (!options.logFile.empty()) {  // the audit record names the adapter of every port
+    if (!identities) identities = ListPortIdentities();
+    for (Target& target : *targets) {
+      for (const PortIdentity& port : *identities) {
+        if (!target.usbSerial && port.usb && SamePortKey(port.path) == SamePortKey(target.path)) {
+          target.usbSerial = port.usb->serial;
+        }
+      }
+    }
+  }
+  return kExitDone;
+}
+
+}  // namespace quorvex::cli

@@ -1,0 +1,224 @@
+// The output for people: what a terminal shows, for one port or several.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <mutex>
+
+#include "Output.h"
+#include "ProgressBar.h"
+
+namespace quorvex::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void Put(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// The width of UTF-8 text on a terminal, one column a character.
+std::size_t Columns(const std::string& text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// Every line of `text` with the prefix before it.
+std::string Prefixed(const std::string& prefix, std::string_view text) {
+  std::string out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find('\n', start);
+    out += prefix;
+    out += text.substr(start, end == std::string_view::npos ? end : end - start);
+    if (end == std::string_view::npos) return out;
+    out += '\n';
+    start = end + 1;
+  }
+}
+
+class TextOutput final : public Output {
+ public:
+  TextOutput(bool quiet, bool severalPorts)
+      : quiet_(quiet), several_(severalPorts), barOnTerminal_(!quiet && StderrIsTerminal()) {}
+
+  void Log(const std::string& port, std::string_view line) override {
+    const std::lock_guard lock(mutex_);
+    WipeBars();
+    Put(stdout, Prefix(port) + std::string(line) + "\n");
+    std::fflush(stdout);
+    DrawRows(true);
+  }
+
+  void Message(const std::string& port, std::string_view caption, std::string_view text) override {
+    const std::lock_guard lock(mutex_);
+    WipeBars();
+    Put(stderr, Prefixed(Prefix(port), std::string(caption) + ": " + std::string(text)) + "\n");
+    std::fflush(stderr);
+    DrawRows(true);
+  }
+
+  bool Ask(const std::string& port, std::string_view caption, std::string_view text,
+           bool yes) override {
+    const std::lock_guard lock(mutex_);
+    WipeBars();
+    Put(stderr, Prefixed(Prefix(port), std::string(caption) + ": " + std::string(text)));
+    // -y answers Yes; a terminal is asked when one instrument is at work; otherwise it is No.
+    bool answer = yes;
+    if (yes) {
+      Put(stderr, " [y/N] y\n");
+    } else if (several_) {
+      Put(stderr, " [y/N] n (several ports are not asked; -y answers yes)\n");
+    } else if (!StdinIsTerminal()) {
+      Put(stderr, " [y/N] n (no terminal to ask; -y answers yes)\n");
+    } else {
+      Put(stderr, " [y/N] ");
+      std::fflush(stderr);
+      std::string reply;
+      if (!std::getline(std::cin, reply)) Put(stderr, "\n");
+      answer = reply == "y" || reply == "Y" || reply == "yes" || reply == "д" || reply == "Д" ||
+               reply == "да";
+    }
+    std::fflush(stderr);
+    DrawRows(true);
+    return answer;
+  }
+
+  void Progress(const std::string& port, int percent, std::size_t bytes, std::size_t total,
+                bool end) override {
+    if (!barOnTerminal_) return;
+    const std::lock_guard lock(mutex_);
+    if (!several_) {
+      if (!bar_) {
+        bar_ = std::make_unique<ProgressBar>(stderr, total);
+        bar_->Start();
+      }
+      bar_->Update(percent, bytes);
+      barEnded_ = end;  // it stays on screen until the next line wipes it
+      return;
+    }
+    Row& row = rows_[port];
+    if (row.text.empty()) row.started = Clock::now();
+    const double seconds = std::chrono::duration<double>(Clock::now() - row.started).count();
+    row.text = ProgressBar::Render(percent, bytes, total, seconds);
+    DrawRows(end || bytes >= total);
+  }
+
+  void Note(const std::string& port, std::string_view text) override {
+    const std::lock_guard lock(mutex_);
+    WipeBars();
+    Put(stderr, Prefix(port) + "quorvex-cli: " + std::string(text) + "\n");
+    std::fflush(stderr);
+    DrawRows(true);
+  }
+
+  void Beep() override {
+    if (quiet_ || !StderrIsTerminal()) return;
+    const std::lock_guard lock(mutex_);
+    Put(stderr, "\a");
+    std::fflush(stderr);
+  }
+
+  // One port a line; with the identity, aligned columns: name, VID:PID, serial number,
+  // manufacturer, product, blank where the port has no USB adapter.
+  void Ports(const std::vector<PortIdentity>& ports, bool identity) override {
+    std::vector<std::vector<std::string>> rows;
+    for (const PortIdentity& port : ports) {
+      if (!identity || !port.usb) {
+        rows.push_back({port.name});
+      } else {
+        const UsbIdentity& usb = *port.usb;
+        rows.push_back(
+            {port.name, usb.vid + ":" + usb.pid, usb.serial, usb.manufacturer, usb.product});
+      }
+    }
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows) {
+      for (std::size_t i = 0; i < row.size(); ++i) {
+        if (widths.size() <= i) widths.push_back(0);
+        widths[i] = std::max(widths[i], Columns(row[i]));
+      }
+    }
+    const std::lock_guard lock(mutex_);
+    for (const auto& row : rows) {
+      std::string line;
+      for (std::size_t i = 0; i < row.size(); ++i) {
+        if (i > 0) line += std::string(widths[i - 1] - Columns(row[i - 1]) + 2, ' ');
+        line += row[i];
+      }
+      Put(stdout, line + "\n");
+    }
+    std::fflush(stdout);
+  }
+
+  void Result(const RunRecord& record) override {
+    if (!several_) return;  // one port: exactly the single instrument's output
+    const std::lock_guard lock(mutex_);
+    WipeBars();
+    rows_.clear();
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f s", record.seconds);
+    std::string line = record.port + ": ";
+    line += record.exit == 0 ? std::string("ok")
+                             : "exit " + std::to_string(record.exit) + ", " + record.ended;
+    Put(stderr, line + ", " + seconds + "\n");
+    std::fflush(stderr);
+  }
+
+ private:
+  struct Row {
+    std::string text;
+    Clock::time_point started{};
+  };
+
+  [[nodiscard]] std::string Prefix(const std::string& port) const {
+    return several_ && !port.empty() ? port + ": " : std::string();
+  }
+
+  // Takes the bars off the screen, leaving the cursor where the next line goes.
+  void WipeBars() {
+    if (bar_) {
+      bar_->Clear();
+      if (barEnded_) bar_.reset();
+    }
+    if (rowsShown_ > 0) {
+      std::fprintf(stderr, "\033[%dA\r\033[J", rowsShown_);
+      rowsShown_ = 0;
+    }
+  }
+
+  // One line per transfer under everything else; redrawn at most 20 times a second unless
+  // `now` (something else was just printed, or a transfer ended).
+  void DrawRows(bool now) {
+    if (bar_) return;
+    if (rows_.empty()) return;
+    const auto time = Clock::now();
+    if (!now && rowsShown_ > 0 && time - lastDraw_ < std::chrono::milliseconds(50)) return;
+    lastDraw_ = time;
+    WipeBars();
+    for (const auto& [port, row] : rows_) {
+      std::fprintf(stderr, "%s: %s\033[K\n", port.c_str(), row.text.c_str());
+    }
+    rowsShown_ = static_cast<int>(rows_.size());
+    std::fflush(stderr);
+  }
+
+  std::mutex mutex_;
+  bool quiet_;
+  bool several_;
+  bool barOnTerminal_;
+  std::unique_ptr<ProgressBar> bar_;  // one port
+  bool barEnded_ = false;
+  std::map<std::string, Row> rows_;  // several ports, by name
+  int rowsShown_ = 0;
+  Clock::time_point lastDraw_{};
+};
+
+}  // namespace
+
+std::unique_ptr<Output> MakeTextOutput(bool quiet, bool severalPorts) {
+  return std::make_unique<TextOutput>(quiet, severalPorts);
+}
+
+}  // namespace quorvex::cli
