@@ -264,11 +264,11 @@ int RunPorts(const GlobalOptions& options, bool withIdentity) {
     }
     ports.push_back(entry);
   }
-  // A USB adapter is listed even while another program holds it.
+  // A port the system knows is listed even while another program holds it.
   for (const PortIdentity& k : known) {
     const bool listed = std::any_of(ports.begin(), ports.end(),
                                     [&k](const PortIdentity& p) { return p.name == k.name; });
-    if (k.usb && !listed) ports.push_back(k);
+    if (!listed) ports.push_back(k);
   }
   std::sort(ports.begin(), ports.end(), [](const PortIdentity& a, const PortIdentity& b) {
     return NaturalLess(a.name, b.name);

@@ -1,0 +1,197 @@
+// The USB identity of ports, read through libudev from device trees that umockdev stages. This
+// suite runs under umockdev-wrapper (it starts itself so), whose preloaded library shows it and
+// the quorvex-cli it starts the staged /sys and /dev instead of the machine's.
+#include <gtest/gtest.h>
+#include <umockdev.h>
+
+#include <nlohmann/json.hpp>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Processes.h"
+
+namespace quorvex::test {
+namespace {
+
+using nlohmann::json;
+
+struct Adapter {
+  const char* tty;
+  const char* bus;  // its place on the USB bus
+  const char* vid;
+  const char* pid;
+  const char* serial;
+  const char* manufacturer;
+  const char* product;
+};
+
+// A bench: an FTDI-like and a CP210x-like adapter, two adapters that report one serial
+// number, and a built-in UART on the board, with no USB above it.
+const std::vector<Adapter> kAdapters = {
+    {"ttyUSB0", "1-1", "0403", "6001", "A10K3Z9Q", "FTDI", "FT232R USB UART"},
+    {"ttyUSB1", "1-2", "10C4", "EA60", "0001", "Silicon Labs", "CP2102 USB to UART Bridge"},
+    {"ttyUSB2", "1-3", "0403", "6001", "SAME42", "FTDI", "FT232R USB UART"},
+    {"ttyUSB3", "1-4", "0403", "6001", "SAME42", "FTDI", "FT232R USB UART"},
+};
+
+class UsbIdentityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The staged tree goes into UMOCKDEV_DIR, which the children inherit.
+    testbed_ = umockdev_testbed_new();
+    for (const Adapter& a : kAdapters) {
+      gchar* usb = umockdev_testbed_add_device(testbed_, "usb", a.bus, nullptr, "idVendor", a.vid,
+                                               "idProduct", a.pid, "serial", a.serial,
+                                               "manufacturer", a.manufacturer, "product", a.product,
+                                               nullptr, "DEVTYPE", "usb_device", nullptr);
+      const std::string interfaceName = std::string(a.bus) + ":1.0";
+      gchar* interface = umockdev_testbed_add_device(testbed_, "usb", interfaceName.c_str(), usb,
+                                                     nullptr, "DEVTYPE", "usb_interface", nullptr);
+      gchar* serial =
+          umockdev_testbed_add_device(testbed_, "usb-serial", a.tty, interface, nullptr, nullptr);
+      const std::string node = std::string("/dev/") + a.tty;
+      g_free(umockdev_testbed_add_device(testbed_, "tty", a.tty, serial, nullptr, "DEVNAME",
+                                         node.c_str(), nullptr));
+      g_free(serial);
+      g_free(interface);
+      g_free(usb);
+    }
+    gchar* board = umockdev_testbed_add_device(testbed_, "pnp", "00:05", nullptr, nullptr, nullptr);
+    g_free(umockdev_testbed_add_device(testbed_, "tty", "ttyS4", board, nullptr, "DEVNAME",
+                                       "/dev/ttyS4", nullptr));
+    g_free(board);
+  }
+  void TearDown() override { g_object_unref(testbed_); }
+
+  CliResult Run(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{QUORVEX_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    bench::ChildProcess child;
+    const std::string out = (ws_.Dir() / "out").string();
+    const std::string err = (ws_.Dir() / "err").string();
+    std::string error;
+    EXPECT_TRUE(child.Start({argv,
+                             {"XDG_CONFIG_HOME=" + ws_.Config().string()},
+                             bench::Redirect::ToFile(out),
+                             bench::Redirect::ToFile(err)},
+                            &error))
+        << error;
+    CliResult result;
+    result.code = child.Wait().exitCode;
+    result.out = Slurp(out);
+    result.err = Slurp(err);
+    return result;
+  }
+
+  UMockdevTestbed* testbed_ = nullptr;
+  Workspace ws_;
+};
+
+TEST_F(UsbIdentityTest, LongListShowsEachAdapterAndBlanksForTheBoardsUart) {
+  const CliResult result = Run({"ports", "-l"});
+  ASSERT_EQ(result.code, 0) << result.err;
+  const std::vector<std::string> lines = Lines(result.out);
+  const auto line = [&lines](const std::string& name) {
+    for (const std::string& l : lines) {
+      if (l.starts_with(name + " ")) return l;
+      if (l == name) return l;
+    }
+    return std::string("(missing)");
+  };
+  EXPECT_EQ(line("ttyS4"), "ttyS4");
+  std::string usb0 = line("ttyUSB0");
+  EXPECT_NE(usb0.find("0403:6001"), std::string::npos) << result.out;
+  EXPECT_NE(usb0.find("  A10K3Z9Q  "), std::string::npos) << result.out;
+  EXPECT_TRUE(usb0.ends_with("  FTDI          FT232R USB UART")) << result.out;
+  EXPECT_NE(line("ttyUSB1").find("10c4:ea60  0001"), std::string::npos) << result.out;
+}
+
+TEST_F(UsbIdentityTest, JsonNamesTheAdapterOrNull) {
+  const CliResult result = Run({"--json", "ports"});
+  ASSERT_EQ(result.code, 0) << result.err;
+  std::map<std::string, json> ports;
+  for (const std::string& line : Lines(result.out)) {
+    const json event = json::parse(line);
+    if (event.at("event") == "port") ports[event.at("name")] = event;
+  }
+  ASSERT_TRUE(ports.contains("ttyUSB1") && ports.contains("ttyS4")) << result.out;
+  EXPECT_EQ(ports["ttyS4"].at("usb"), nullptr);
+  EXPECT_EQ(ports["ttyS4"].at("path"), "/dev/ttyS4");
+  EXPECT_EQ(ports["ttyUSB1"].at("usb"), json({{"vid", "10c4"},
+                                              {"pid", "ea60"},
+                                              {"serial", "0001"},
+                                              {"manufacturer", "Silicon Labs"},
+                                              {"product", "CP2102 USB to UART Bridge"}}));
+}
+
+struct SerialCase {
+  const char* name;
+  const char* serial;
+  int code;
+  std::string err;
+};
+
+void PrintTo(const SerialCase& c, std::ostream* os) { *os << c.name; }
+
+class UsbSerialChoiceTest : public UsbIdentityTest,
+                            public ::testing::WithParamInterface<SerialCase> {};
+
+// One match runs on that port (nothing answers on the staged node: the check fails there);
+// none and several are refused before any port is opened, naming what there is.
+TEST_P(UsbSerialChoiceTest, PortOfTheSerialNumber) {
+  const SerialCase& c = GetParam();
+  const std::string log = (ws_.Dir() / "audit.log").string();
+  const CliResult result = Run({"--log-file", log, "-p", std::string("usb:") + c.serial, "check"});
+  EXPECT_EQ(result.code, c.code) << result.err;
+  EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+  const std::vector<std::string> records = Lines(Slurp(log));
+  if (c.code == 2) {
+    EXPECT_TRUE(records.empty());
+  } else {
+    ASSERT_EQ(records.size(), 1U);
+    const json record = json::parse(records.front());
+    EXPECT_EQ(record.at("port"), "ttyUSB0");
+    EXPECT_EQ(record.at("usb_serial"), c.serial);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bench, UsbSerialChoiceTest,
+    ::testing::ValuesIn(std::vector<SerialCase>{
+        {"One", "A10K3Z9Q", 1, ""},
+        {"None", "NOSUCH", 2,
+         "no USB adapter has the serial number NOSUCH; adapters: ttyUSB0 A10K3Z9Q, ttyUSB1 0001, "
+         "ttyUSB2 SAME42, ttyUSB3 SAME42"},
+        {"Two", "SAME42", 2, "the serial number SAME42 matches several ports: ttyUSB2, ttyUSB3"},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace quorvex::test
+
+int main(int argc, char** argv) {
+  constexpr const char* kAgain = "QUORVEX_UNDER_UMOCKDEV";
+  if (std::getenv(kAgain) == nullptr) {
+    // Again under the wrapper. Its library is preloaded before the sanitizer's runtime, which
+    // refuses to start so unless told that this is meant.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string options = std::string(asan != nullptr ? asan : "") +
+                                (asan != nullptr ? ":" : "") + "verify_asan_link_order=0";
+    ::setenv("ASAN_OPTIONS", options.c_str(), 1);
+    ::setenv(kAgain, "1", 1);
+    std::vector<char*> again{const_cast<char*>(UMOCKDEV_WRAPPER)};
+    for (int i = 0; i < argc; ++i) again.push_back(argv[i]);
+    again.push_back(nullptr);
+    ::execv(UMOCKDEV_WRAPPER, again.data());
+    std::perror(UMOCKDEV_WRAPPER);
+    return 1;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
