@@ -1,9 +1,13 @@
 // quorvex-bench: measures complete programming runs and sector listings through quorvex-cli
-// against quorvex-sim --pace (bytes held to 62,500-baud line time) and compares them with the
-// least time the line needs for exactly the bytes and pauses of each command, counted in a
-// run of the same sequence. Then the same commands without pacing (what the host adds, its
-// CPU time and peak memory), and the start-up of the window. The last line:
-//   ratio program=X.XXX list=Y.YYY
+// against quorvex-sim --pace (bytes held to 62,500-baud line time). Each is compared, round by
+// round in the same run, with a minimal blocking host written here (bare reads and writes, the
+// same pauses), and with the least time the line needs for the bytes and pauses of each
+// command. Then four paced instruments programmed at once by one quorvex-cli against a single
+// run beside it; without pacing, what the host adds, its CPU time and peak memory; and the
+// start-up of the window. The last lines:
+//   ratio program=X.XXX list=Y.YYY          against the line itself: moves with the machine
+//   vs-baseline program=X.XXXX list=Y.YYYY  against the minimal host beside it
+//   parallel4=Z.ZZZZ                        the slowest of four at once against one alone
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -19,9 +23,13 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "BaselineHost.h"
 #include "ChildProcess.h"
 #include "LineCount.h"
 #include "SampleFirmware.h"
+#include "SectorInf.h"
 #include "SimulatedInstrument.h"
 
 namespace fs = std::filesystem;
@@ -30,9 +38,12 @@ using namespace quorvex::bench;
 
 namespace {
 
-// Targets: a run may take this much longer than the line itself needs.
-constexpr double kProgramRatioTarget = 1.02;
-constexpr double kListRatioTarget = 1.05;
+// Targets, against the minimal host and a single run measured beside them. How long a run
+// takes against the line itself is printed too, but moves with the machine's scheduling.
+constexpr double kProgramVsTarget = 1.01;
+constexpr double kListVsTarget = 1.02;
+constexpr double kParallelTarget = 1.02;
+constexpr int kParallelPorts = 4;
 constexpr double kCpuShareTarget = 0.02;
 constexpr long kPeakKilobytesTarget = 20L * 1024;
 constexpr double kWindowSecondsTarget = 0.5;
@@ -40,7 +51,7 @@ constexpr double kWindowSecondsTarget = 0.5;
 constexpr const char* kShownHook = "QUORVEX_EXIT_WHEN_SHOWN";
 
 struct Options {
-  int runs = 5;
+  int runs = 3;
   int sector = 5;
   fs::path binDir;
 };
@@ -58,8 +69,8 @@ fs::path g_folder;  // the temporary folder, removed on every way out
 void Usage() {
   std::printf(
       "usage: quorvex-bench [--runs N] [--sector N] [--bin DIR]\n"
-      "  --runs N    runs of each measurement, median taken (default 5; a paced programming\n"
-      "              run takes about 12.5 s)\n"
+      "  --runs N    rounds of each measurement, median taken (default 3; a paced programming\n"
+      "              run takes about 12.5 s, a round of all paced measurements about a minute)\n"
       "  --sector N  sector the sample firmware is programmed into (default 5)\n"
       "  --bin DIR   folder of quorvex-cli, quorvex-sim and quorvex (default: this program's)\n");
 }
@@ -216,6 +227,124 @@ std::optional<double> WindowStartup(const fs::path& window, const fs::path& fold
   return Median(times);
 }
 
+// The paced instruments of this run, ended on every way out.
+std::vector<std::unique_ptr<ChildProcess>> g_paced;
+
+// Starts `quorvex-sim --pace` on a link at `link`; the link's path.
+std::string StartPaced(const fs::path& simulator, const fs::path& link) {
+  auto child = std::make_unique<ChildProcess>();
+  std::string error;
+  if (!child->Start({simulator.string(), "--pace", "--link", link.string()}, {}, true, &error)) {
+    Fail(error);
+  }
+  if (!child->ReadLine(Clock::now() + std::chrono::seconds(10))) {
+    Fail("quorvex-sim did not print its pseudo-terminal");
+  }
+  g_paced.push_back(std::move(child));
+  return link.string();
+}
+
+void StopPaced() {
+  for (auto& child : g_paced) child->Stop(SIGTERM);
+  g_paced.clear();
+}
+
+// What quorvex-cli cost in the paced runs: its CPU time against its wall time, its memory.
+struct CliCosts {
+  std::vector<double> wall;
+  std::vector<double> cpu;
+  long peakKilobytes = 0;
+} g_pacedCli;
+
+// The wall time of one quorvex-cli run, which must end with exit code 0.
+double CliSeconds(const std::vector<std::string>& argv) {
+  std::string error;
+  const ChildCost cost = RunToEnd(argv, &error);
+  if (!error.empty()) Fail(error);
+  if (cost.exitCode != 0) Fail(argv[0] + " ended with exit code " + std::to_string(cost.exitCode));
+  g_pacedCli.wall.push_back(cost.wallSeconds);
+  g_pacedCli.cpu.push_back(cost.cpuSeconds);
+  g_pacedCli.peakKilobytes = std::max(g_pacedCli.peakKilobytes, cost.peakKilobytes);
+  return cost.wallSeconds;
+}
+
+// The minimal host's runs, timed from opening the line to the last reply.
+template <typename Body>
+double BaselineSeconds(const std::string& line, Body body) {
+  const auto start = Clock::now();
+  BaselineHost host;
+  std::string error;
+  if (!host.Open(line, &error) || !body(host, &error)) Fail(error);
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double BaselineProgramSeconds(const std::string& line, const FileBytes& image, int sector) {
+  std::array<std::uint8_t, kFirmwareSize> firmware{};
+  std::copy_n(image.begin(), kFirmwareSize, firmware.begin());
+  const SectorInf block = DeriveSectorInf(image);
+  return BaselineSeconds(line, [&](BaselineHost& host, std::string* error) {
+    return host.Program(firmware, block, sector, error);
+  });
+}
+
+double BaselineListSeconds(const std::string& line) {
+  return BaselineSeconds(line,
+                         [](BaselineHost& host, std::string* error) { return host.List(error); });
+}
+
+// quorvex-cli and the minimal host, measured in turns: the ratio of each round.
+struct SideBySide {
+  std::vector<double> cli;
+  std::vector<double> baseline;
+
+  template <typename Cli, typename Baseline>
+  void Add(bool cliFirst, Cli runCli, Baseline runBaseline) {
+    if (cliFirst) {
+      cli.push_back(runCli());
+      baseline.push_back(runBaseline());
+    } else {
+      baseline.push_back(runBaseline());
+      cli.push_back(runCli());
+    }
+  }
+  [[nodiscard]] double MedianRatio() const {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < cli.size(); ++i) ratios.push_back(cli[i] / baseline[i]);
+    return Median(ratios);
+  }
+};
+
+// One quorvex-cli --json programming run on the lines: the seconds of each port's run as its
+// result event gives them, and the CPU time of the whole process.
+struct JsonRun {
+  std::vector<double> seconds;
+  double cpuSeconds = 0;
+};
+
+JsonRun RunJson(const fs::path& cli, const std::vector<std::string>& lines,
+                const fs::path& firmware, int sector) {
+  std::vector<std::string> argv{cli.string(), "--json", "-y"};
+  for (const std::string& line : lines) argv.insert(argv.end(), {"-p", line});
+  argv.insert(argv.end(), {"program", firmware.string(), "-s", std::to_string(sector)});
+  ChildProcess child;
+  std::string error;
+  if (!child.Start({argv, {}, Redirect::Pipe(), {}}, &error)) Fail(error);
+  JsonRun run;
+  while (const auto text = child.ReadLine(Clock::now() + std::chrono::seconds(120))) {
+    const auto event = nlohmann::json::parse(*text, nullptr, false);
+    if (event.is_object() && event.value("event", "") == "result") {
+      if (event.value("exit", -1) != 0) Fail("a run of " + event.value("port", "") + " failed");
+      run.seconds.push_back(event.value("seconds", 0.0));
+    }
+  }
+  const ChildCost cost = child.Wait();
+  if (cost.exitCode != 0 || run.seconds.size() != lines.size()) {
+    Fail("quorvex-cli --json program ended with exit code " + std::to_string(cost.exitCode));
+  }
+  run.cpuSeconds = cost.cpuSeconds;
+  return run;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -277,32 +406,77 @@ int main(int argc, char** argv) {
       fastProgram.MedianCpu() * 1e3, static_cast<double>(fastProgram.peakKilobytes) / 1024,
       fastList.MedianWall() * 1e3, listing.toInstrument + listing.fromInstrument);
 
-  // Paced: the line as it is at 62,500 baud.
-  ChildProcess paced;
-  const std::string line = (folder / "line").string();
-  if (!paced.Start({simulator.string(), "--pace", "--link", line}, {}, true, &error)) Fail(error);
-  if (!paced.ReadLine(Clock::now() + std::chrono::seconds(10))) {
-    Fail("quorvex-sim did not print its pseudo-terminal");
+  // Paced: the line as it is at 62,500 baud. quorvex-cli and the minimal host take turns on
+  // one paced instrument, round by round, so both see the same machine at the same time.
+  const FileBytes image = SampleImage("BENCH", true);
+  const std::string line = StartPaced(simulator, folder / "line");
+  SideBySide programs;
+  SideBySide lists;
+  for (int round = 0; round < options.runs; ++round) {
+    const bool cliFirst = round % 2 == 0;  // neither always runs on a line just used
+    programs.Add(
+        cliFirst, [&] { return CliSeconds(ProgramCommand(cli, line, firmware, options.sector)); },
+        [&] { return BaselineProgramSeconds(line, image, options.sector); });
+    lists.Add(
+        cliFirst, [&] { return CliSeconds(ListCommand(cli, line)); },
+        [&] { return BaselineListSeconds(line); });
   }
-  const Runs slowProgram =
-      Measure(ProgramCommand(cli, line, firmware, options.sector), options.runs, [] {});
-  const Runs slowList = Measure(ListCommand(cli, line), options.runs, [] {});
-  paced.Stop(SIGTERM);
-
-  const double programRatio = slowProgram.MedianWall() / program.LimitSeconds();
-  const double listRatio = slowList.MedianWall() / listing.LimitSeconds();
-  const double cpuShare = slowProgram.MedianCpu() / slowProgram.MedianWall();
-  const long peak = std::max(slowProgram.peakKilobytes, fastProgram.peakKilobytes);
+  const double programRatio = Median(programs.cli) / program.LimitSeconds();
+  const double listRatio = Median(lists.cli) / listing.LimitSeconds();
+  const double programVs = programs.MedianRatio();
+  const double listVs = lists.MedianRatio();
   std::printf(
-      "paced    program: median %.3f s, limit %.3f s, ratio %.3f (target <= %.2f: %s)\n"
-      "         list:    median %.3f s, limit %.3f s, ratio %.3f (target <= %.2f: %s)\n"
-      "         quorvex-cli program CPU %.1f ms = %.2f %% of its wall time (target < 2 %%: %s)\n"
+      "paced    program: quorvex-cli median %.3f s, minimal host %.3f s, limit %.3f s\n"
+      "                  against the line: quorvex-cli %.3f, minimal host %.3f\n"
+      "                  against the minimal host, round by round: %.4f (target <= %.2f: %s)\n"
+      "         list:    quorvex-cli median %.3f s, minimal host %.3f s, limit %.3f s\n"
+      "                  against the line: quorvex-cli %.3f, minimal host %.3f\n"
+      "                  against the minimal host, round by round: %.4f (target <= %.2f: %s)\n",
+      Median(programs.cli), Median(programs.baseline), program.LimitSeconds(), programRatio,
+      Median(programs.baseline) / program.LimitSeconds(), programVs, kProgramVsTarget,
+      Verdict(programVs <= kProgramVsTarget), Median(lists.cli), Median(lists.baseline),
+      listing.LimitSeconds(), listRatio, Median(lists.baseline) / listing.LimitSeconds(), listVs,
+      kListVsTarget, Verdict(listVs <= kListVsTarget));
+
+  // Four paced instruments programmed at once by one quorvex-cli, and one alone beside it.
+  std::vector<std::string> lines{line};
+  for (int i = 1; i < kParallelPorts; ++i) {
+    lines.push_back(StartPaced(simulator, folder / ("line" + std::to_string(i))));
+  }
+  std::vector<double> parallelRatios;
+  std::vector<double> parallelCpu;
+  std::vector<double> singleCpu;
+  for (int round = 0; round < options.runs; ++round) {
+    const auto together = [&] {
+      const JsonRun run = RunJson(cli, lines, firmware, options.sector);
+      parallelCpu.push_back(run.cpuSeconds / kParallelPorts);
+      return *std::max_element(run.seconds.begin(), run.seconds.end());
+    };
+    const auto alone = [&] {
+      const JsonRun run = RunJson(cli, {lines.front()}, firmware, options.sector);
+      singleCpu.push_back(run.cpuSeconds);
+      return run.seconds.front();
+    };
+    const double first = round % 2 == 0 ? together() : alone();
+    const double second = round % 2 == 0 ? alone() : together();
+    parallelRatios.push_back(round % 2 == 0 ? first / second : second / first);
+  }
+  const double parallel = Median(parallelRatios);
+  std::printf(
+      "parallel %d instruments at once: the slowest run against a single run beside it %.4f "
+      "(target <= %.2f: %s)\n"
+      "         quorvex-cli CPU per instrument %.1f ms at once, %.1f ms alone\n",
+      kParallelPorts, parallel, kParallelTarget, Verdict(parallel <= kParallelTarget),
+      Median(parallelCpu) * 1e3, Median(singleCpu) * 1e3);
+  StopPaced();
+  const double cpuShare = Median(g_pacedCli.cpu) / Median(g_pacedCli.wall);
+  std::printf(
+      "         quorvex-cli CPU %.2f %% of its wall time in paced runs (target < 2 %%: %s)\n"
       "         quorvex-cli peak memory %.1f MB (target < 20 MB: %s)\n",
-      slowProgram.MedianWall(), program.LimitSeconds(), programRatio, kProgramRatioTarget,
-      Verdict(programRatio <= kProgramRatioTarget), slowList.MedianWall(), listing.LimitSeconds(),
-      listRatio, kListRatioTarget, Verdict(listRatio <= kListRatioTarget),
-      slowProgram.MedianCpu() * 1e3, cpuShare * 100, Verdict(cpuShare < kCpuShareTarget),
-      static_cast<double>(peak) / 1024, Verdict(peak < kPeakKilobytesTarget));
+      cpuShare * 100, Verdict(cpuShare < kCpuShareTarget),
+      static_cast<double>(std::max(g_pacedCli.peakKilobytes, fastProgram.peakKilobytes)) / 1024,
+      Verdict(std::max(g_pacedCli.peakKilobytes, fastProgram.peakKilobytes) <
+              kPeakKilobytesTarget));
 
   std::string note;
   const std::optional<double> shown =
@@ -318,5 +492,7 @@ int main(int argc, char** argv) {
   fs::remove_all(folder, ignored);
   std::printf("load average at the end %s\n", LoadAverage().c_str());
   std::printf("ratio program=%.3f list=%.3f\n", programRatio, listRatio);
+  std::printf("vs-baseline program=%.4f list=%.4f\n", programVs, listVs);
+  std::printf("parallel4=%.4f\n", parallel);
   return 0;
 }
