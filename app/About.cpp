@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "DesignFont.h"
+#include "QuorvexVersion.h"
 
 namespace quorvex {
 namespace {

@@ -6,8 +6,6 @@ class QWidget;
 
 namespace quorvex {
 
-inline constexpr const char* kVersion = "1.0.0.9";
-
 // The windows' font: "MS Sans Serif" at 8 points where the system has it, otherwise the
 // system's own sans serif at 8 points, semi-condensed.
 QFont DesignFont();

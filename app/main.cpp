@@ -14,6 +14,7 @@
 #include "Baseprog.h"
 #include "DesignFont.h"
 #include "OperatorDialogs.h"
+#include "QuorvexVersion.h"
 #include "SampleFirmware.h"
 #include "Screenshots.h"
 #include "Translations.h"

@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "ExitCode.h"
 #include "Interrupt.h"
+#include "QuorvexVersion.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends th
       "3 stopped by the operator (Ctrl-C), 4 the overwrite was declined.",
       "quorvex-cli"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("quorvex-cli ") + quorvex::kVersion);
   GlobalOptions options;
   app.add_option("-p,--port", options.ports,
                  "port name from 'ports' (ttyUSB0, COM3), a path, or usb:SERIAL (the port of the "

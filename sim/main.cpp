@@ -12,7 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "Cp1251.h"
 #include "Faults.h"
+#include "QuorvexVersion.h"
+#include "SampleFirmware.h"
 #include "SimulatedInstrument.h"
 
 namespace {
@@ -78,6 +81,9 @@ atomically (temporary file, then rename) when the host has been quiet for 300 ms
 change, and at exit.
 --record FILE writes, at exit, one line per request the loader recognised: its payload in hex
 ("02", "33 E0 40", ...), in arrival order.
+--write-sample FILE writes a sample firmware file to program and exits: a byte pattern whose
+information block names the sector NAME (--sample-name, default "DEMO FIRMWARE 1.0", at most 18
+characters of Windows-1251) and carries the written marker 55 AA.
 Exit codes: 0 stopped by a signal or hung up by hangup-after; 1 the simulator could not start
 or save its state or record; 2 bad arguments.)";
 
@@ -116,6 +122,20 @@ bool WriteRecord(const std::string& path,
   return static_cast<bool>(out);
 }
 
+// The sample firmware of --write-sample: 0 written, 1 not written, 2 a name that does not fit.
+int WriteSample(const std::string& path, const std::string& name) {
+  const auto bytes = quorvex::EncodeCp1251(name);
+  if (!bytes || bytes->size() > 18) {
+    std::cerr << "quorvex-sim: a sample name is at most 18 characters of Windows-1251\n";
+    return 2;
+  }
+  if (!quorvex::WriteFirmwareFile(path, quorvex::SampleImage(*bytes, true))) {
+    std::cerr << "quorvex-sim: cannot write " << path << "\n";
+    return 1;
+  }
+  return 0;
+}
+
 // Waits for a signal or the hang-up; returns the byte that woke it ('S' or 'H').
 char WaitForEnd(int pipeRead) {
   for (;;) {
@@ -138,6 +158,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends th
   quorvex::sim::Options options;
   CLI::App app{kDescription, "quorvex-sim"};
   app.footer(kFooter);
+  app.set_version_flag("--version", std::string("quorvex-sim ") + quorvex::kVersion);
   app.add_option("--link", options.linkPath,
                  "make PATH a symbolic link to the pseudo-terminal (replaced if it is a link, "
                  "removed at exit)")
@@ -155,12 +176,19 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends th
       ->option_text("FAULT")
       ->take_all()
       ->allow_extra_args(false);
+  std::string samplePath;
+  std::string sampleName = "DEMO FIRMWARE 1.0";
+  app.add_option("--write-sample", samplePath, "write a sample firmware file to FILE and exit")
+      ->option_text("FILE");
+  app.add_option("--sample-name", sampleName, "the sector name that sample names (see below)")
+      ->option_text("NAME");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
+  if (!samplePath.empty()) return WriteSample(samplePath, sampleName);
   quorvex::sim::Faults faults;
   std::string error;
   if (!quorvex::sim::ParseFaults(options.faults, &faults, &error)) {

@@ -10,8 +10,12 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "FirmwareFile.h"
+#include "FirmwareImage.h"
 #include "Hex.h"
 #include "LineHost.h"
+#include "QuorvexVersion.h"
+#include "SectorInf.h"
 
 namespace quorvex::sim {
 namespace {
@@ -82,13 +86,42 @@ TEST_F(ProgramDir, ExitsWithZeroWhenTheFaultHangsUpTheLine) {
   test::LineHost host(port);
   ASSERT_TRUE(host.Write(Hex("02 00 32 00 CB")));
   EXPECT_EQ(ToHex(host.Read(4)), "01 00 CD 31");
-  EXPECT_NE(sim.Line(), "");
+  EXPECT_EQ(sim.Line(), "quorvex-sim: line hung up after the image block given to hangup-after");
   EXPECT_EQ(sim.Wait(), 0);
 }
 
 TEST_F(ProgramDir, BadFaultIsABadArgument) {
   SimProcess sim({"--fault", "explode"});
   EXPECT_EQ(sim.Wait(), 2);
+}
+
+TEST_F(ProgramDir, PrintsItsVersion) {
+  SimProcess sim({"--version"});
+  EXPECT_EQ(sim.Line(), std::string("quorvex-sim ") + kVersion);
+  EXPECT_EQ(sim.Wait(), 0);
+}
+
+// The sample firmware of the demonstration, read back as the programmer reads a file.
+TEST_F(ProgramDir, WritesASampleFirmwareNamedInWindows1251) {
+  const std::string path = (dir_ / "sample.fls").string();
+  SimProcess sim({"--write-sample", path, "--sample-name", "Тест Windows"});
+  ASSERT_EQ(sim.Wait(), 0);
+  FileBytes raw{};
+  ASSERT_EQ(ReadFirmwareFile(path, raw, nullptr), FileStatus::Ok);
+  FileBytes image{};
+  DecodeImage(raw, image);
+  const SectorInf block = DeriveSectorInf(image);
+  EXPECT_EQ(SectorName(block), "Тест Windows");
+  EXPECT_TRUE(IsWritten(block));
+}
+
+TEST_F(ProgramDir, SampleNameThatDoesNotFitIsABadArgument) {
+  const std::string path = (dir_ / "sample.fls").string();
+  for (const char* name : {"NINETEEN CHARACTERS", "名前"}) {
+    SimProcess sim({"--write-sample", path, "--sample-name", name});
+    EXPECT_EQ(sim.Wait(), 2) << name;
+  }
+  EXPECT_FALSE(fs::exists(path));
 }
 
 }  // namespace
