@@ -24,7 +24,9 @@ class CountingBackend final : public PortBackend {
   explicit CountingBackend(LineTraffic* traffic)
       : traffic_(traffic), inner_(MakePlatformBackend()) {}
 
-  bool OpenExclusive(const std::string& path) override { return inner_->OpenExclusive(path); }
+  PortFailure OpenExclusive(const std::string& path) override {
+    return inner_->OpenExclusive(path);
+  }
   void PrepareQueues() override { inner_->PrepareQueues(); }
   bool SetLine(std::uint32_t baud) override { return inner_->SetLine(baud); }
   bool SetTimeouts(std::uint32_t timeoutMs) override { return inner_->SetTimeouts(timeoutMs); }

@@ -20,6 +20,7 @@
 #include "FirmwareImage.h"
 #include "Interrupt.h"
 #include "Output.h"
+#include "PortCause.h"
 #include "PortChoice.h"
 #include "PortEnumeration.h"
 #include "PortIdentity.h"
@@ -90,6 +91,8 @@ class Connection {
       path = simulator_->PortPath();
     }
     if (!port_.Open(path)) {
+      // The window's message says which port; this line says why, for a terminal user.
+      output_.Note(target.name, PortCause(port_.OpenFailure()));
       port_.Close();
       return kExitFailed;
     }

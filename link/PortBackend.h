@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "PortError.h"
+
 namespace quorvex {
 
 // What TComPort needs of one platform's serial interface. The platform back end
@@ -14,8 +16,9 @@ class PortBackend {
  public:
   virtual ~PortBackend() = default;
 
-  // Opens an existing port by path for exclusive use; closes whatever was open first.
-  virtual bool OpenExclusive(const std::string& path) = 0;
+  // Opens an existing port by path for exclusive use; closes whatever was open first. Says
+  // why when it cannot.
+  virtual PortFailure OpenExclusive(const std::string& path) = 0;
   // Queue sizes and the abort of pending writes; failures do no harm.
   virtual void PrepareQueues() = 0;
   // Baud rate, 8 data bits, no parity, one stop bit; every other setting as the port reports it.

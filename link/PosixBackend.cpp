@@ -29,15 +29,19 @@ class PosixBackend final : public PortBackend {
  public:
   ~PosixBackend() override { Close(); }
 
-  bool OpenExclusive(const std::string& path) override {
+  PortFailure OpenExclusive(const std::string& path) override {
     Close();
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return PortFailureFromErrno(errno);
     // A serial port is a terminal; anything else (a file, a folder) is not a port. The lock
     // keeps out every other program, root included; TIOCEXCL keeps out those that don't lock.
-    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+    const int refused = !::isatty(fd)                         ? ENOTTY
+                        : ::flock(fd, LOCK_EX | LOCK_NB) != 0 ? errno
+                        : ::ioctl(fd, TIOCEXCL) != 0          ? errno
+                                                              : 0;
+    if (refused != 0) {
       ::close(fd);
-      return false;
+      return PortFailureFromErrno(refused);
     }
     // A port opened on Windows starts with an empty input queue; a terminal keeps what
     // arrived while nobody held it (a late reply to the previous program's request), which
@@ -46,7 +50,7 @@ class PosixBackend final : public PortBackend {
     // The descriptor stays non-blocking: every read and write waits in poll against its own
     // deadline, so no flow-control state left on the port can block a write for ever.
     fd_ = fd;
-    return true;
+    return {};
   }
 
   void PrepareQueues() override {}  // the driver's queues are fixed and nothing is pending

@@ -11,10 +11,13 @@ TComPort::TComPort(PlainMessage plainMessage, std::unique_ptr<PortBackend> backe
 // it must not find it held.
 TComPort::~TComPort() { Close(); }
 
-bool TComPort::Probe(const std::string& path) { return backend_->OpenExclusive(path); }
+bool TComPort::Probe(const std::string& path) {
+  openFailure_ = backend_->OpenExclusive(path);
+  return !openFailure_.Failed();
+}
 
 bool TComPort::OpenHandle(const std::string& path) {
-  if (!backend_->OpenExclusive(path)) return false;
+  if (!Probe(path)) return false;
   backend_->PrepareQueues();
   return true;
 }
@@ -26,9 +29,12 @@ bool TComPort::SetTimeouts(std::uint32_t timeoutMs) { return backend_->SetTimeou
 bool TComPort::SetDtr(bool raise) { return backend_->SetDtr(raise); }
 
 bool TComPort::Open(const std::string& path) {
-  if (OpenHandle(path) && SetSpeed(kBaudRate) && SetTimeouts(kTimeoutMs)) {
-    SetDtr(false);  // the loader's line runs with DTR low; a port without DTR is fine too
-    return true;
+  if (OpenHandle(path)) {
+    if (SetSpeed(kBaudRate) && SetTimeouts(kTimeoutMs)) {
+      SetDtr(false);  // the loader's line runs with DTR low; a port without DTR is fine too
+      return true;
+    }
+    openFailure_ = {PortError::LineRefused, ""};
   }
   // The port may stay open, unconfigured: the caller closes it.
   if (plainMessage_) plainMessage_(kPortOpenFailed + PortNameOf(path));

@@ -36,6 +36,8 @@ class TComPort {
   // Opens and configures the port; on failure shows "Ошибка открытия порта " + the port's
   // name. A failure after the handle was opened leaves the port open: callers Close it.
   bool Open(const std::string& path);
+  // Why the last Probe or Open failed (no failure after one that succeeded).
+  [[nodiscard]] const PortFailure& OpenFailure() const { return openFailure_; }
   bool OpenHandle(const std::string& path);
   bool SetSpeed(std::uint32_t baud);
   bool SetTimeouts(std::uint32_t timeoutMs);
@@ -60,6 +62,7 @@ class TComPort {
  private:
   PlainMessage plainMessage_;
   std::unique_ptr<PortBackend> backend_;
+  PortFailure openFailure_;
 };
 
 // The name an operator knows a port by: the path without "//./" or "/dev/".

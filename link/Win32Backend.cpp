@@ -15,13 +15,13 @@ class Win32Backend final : public PortBackend {
  public:
   ~Win32Backend() override { Close(); }
 
-  bool OpenExclusive(const std::string& path) override {
+  PortFailure OpenExclusive(const std::string& path) override {
     Close();
     HANDLE handle = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE) return PortFailureFromWin32(::GetLastError());
     handle_ = handle;
-    return true;
+    return {};
   }
 
   void PrepareQueues() override {

@@ -1,4 +1,7 @@
 // quorvex-cli as a script sees it: the built executable, its output streams and exit codes.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,7 +14,10 @@
 
 #include "FirmwareImage.h"
 #include "Processes.h"
+#include "PtyPair.h"
+#include "QuorvexVersion.h"
 #include "SampleFirmware.h"
+#include "TComPort.h"
 
 namespace quorvex::test {
 namespace {
@@ -32,7 +38,7 @@ struct CliCase {
   std::vector<std::string> args;  // "FW" stands for a good firmware file, "SHORT" for a short one
   int code;
   std::string out;  // stdout must contain this ("" : stdout must be empty)
-  std::string err;  // stderr must contain this ("" : anything)
+  std::string err;  // stderr must contain this ("" : stderr must be empty)
 };
 
 void PrintTo(const CliCase& c, std::ostream* os) { *os << c.name; }
@@ -61,7 +67,11 @@ TEST_P(CliCommandTest, ExitCodeAndOutput) {
   } else {
     EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
   }
-  EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+  if (c.err.empty()) {
+    EXPECT_EQ(result.err, "");
+  } else {
+    EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -117,9 +127,11 @@ INSTANTIATE_TEST_SUITE_P(
          {"-p", "/dev/ttyQVXnone", "check"},
          1,
          "",
-         "Quorvex: Ошибка открытия порта ttyQVXnone\n"},
+         "Quorvex: Ошибка открытия порта ttyQVXnone\nquorvex-cli: no such port"},
+        {"FileAsPort", {"-p", "FW", "check"}, 1, "", "\nquorvex-cli: not a serial port"},
         {"NoPortChosen", {"check"}, 2, "", "no port chosen"},
-        {"UnknownCommand", {"frobnicate"}, 2, "", ""},
+        {"Version", {"--version"}, 0, std::string("quorvex-cli ") + kVersion + "\n", ""},
+        {"UnknownCommand", {"frobnicate"}, 2, "", "A subcommand is required"},
         {"Inspect", {"inspect", "FW"}, 0, "name: TEST FW\nmarker: 55 AA (written)", ""},
         {"InspectShort", {"inspect", "SHORT"}, 2, "", "Неправильная длина файла"},
     }),
@@ -170,6 +182,37 @@ TEST(CliOverwriteTest, StoredPortIsUsedWithoutP) {
   std::ofstream(ws.Config() / "quorvex" / "settings.ini")
       << "[HKEY_LOCAL_MACHINE\\Software\\Quorvex]\nCOMName=" << sim.Port() << "\nPathFileProg=\n";
   EXPECT_EQ(ws.Run({"check"}).code, 0);
+}
+
+// The line after the window's message says why the port did not open, with what to do.
+TEST(CliPortCauseTest, PortHeldByAnotherProgram) {
+  Workspace ws;
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  TComPort holder(nullptr);
+  ASSERT_TRUE(holder.Open(pty.SlavePath()));
+  const CliResult result = ws.Run({"-p", pty.SlavePath(), "check"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_NE(result.err.find("\nquorvex-cli: the port is held by another program"),
+            std::string::npos)
+      << result.err;
+}
+
+TEST(CliPortCauseTest, PermissionDeniedNamesTheDialoutGroup) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root opens any device; run as an ordinary user";
+  Workspace ws;
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0), 0);
+  const CliResult result = ws.Run({"-p", pty.SlavePath(), "check"});
+  EXPECT_EQ(result.code, 1);
+  const std::vector<std::string> lines = Lines(result.err);
+  ASSERT_EQ(lines.size(), 2u) << result.err;
+  EXPECT_EQ(lines[0], "Quorvex: Ошибка открытия порта " + PortNameOf(pty.SlavePath()));
+  EXPECT_NE(lines[1].find("quorvex-cli: permission denied"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("dialout group with 'sudo usermod -aG dialout $USER', then log out"),
+            std::string::npos)
+      << lines[1];
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 // The real POSIX serial code against a pseudo-terminal whose master plays the instrument.
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,10 +37,99 @@ TEST_F(PosixPortTest, MissingPortFailsWithItsName) {
   EXPECT_FALSE(port.IsOpen());
 }
 
+// A folder of its own in $TMPDIR, holding a writable regular file: a path that opens for
+// reading and writing, so only the terminal check can refuse it.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quorvex-port-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
+  [[nodiscard]] std::string WritableFile() const {
+    const std::string file = (path_ / "not-a-port").string();
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+    return file;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
 TEST_F(PosixPortTest, AFileIsNotAPort) {
-  EXPECT_FALSE(port.Probe("/proc/self/status"));
-  EXPECT_FALSE(port.Probe("/tmp"));
+  ScratchFolder scratch;
+  ASSERT_FALSE(scratch.Path().empty());
+  const std::string file = scratch.WritableFile();
+  // The file opens for reading and writing, and another program holds its lock: only the
+  // terminal check, made before anything else, calls it what it is.
+  const int holder = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(port.Probe(file));
+  EXPECT_EQ(port.OpenFailure().error, PortError::NotASerialPort);
+  EXPECT_FALSE(port.IsOpen());
+  ::close(holder);
+  EXPECT_FALSE(port.Probe(scratch.Path().string()));
+  EXPECT_EQ(port.OpenFailure().error, PortError::NotASerialPort);
 }
+
+// Why a port does not open, for each cause a test can bring about; the command line turns
+// each into its own advice.
+struct CauseCase {
+  const char* name;
+  PortError expected;
+  // Prepares the port at `slave` and returns the path to open.
+  std::function<std::string(const std::string& slave, TComPort& holder)> arrange;
+};
+
+class OpenCauseTest : public ::testing::TestWithParam<CauseCase> {};
+
+TEST_P(OpenCauseTest, TheFailureSaysWhy) {
+  const CauseCase& c = GetParam();
+  if (c.expected == PortError::PermissionDenied && ::geteuid() == 0) {
+    GTEST_SKIP() << "root opens a device whatever its permissions; run as an ordinary user";
+  }
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  TComPort holder(nullptr);
+  const std::string path = c.arrange(pty.SlavePath(), holder);
+  std::vector<std::string> messages;
+  TComPort port([&](std::string_view t) { messages.emplace_back(t); });
+  EXPECT_FALSE(port.Open(path));
+  EXPECT_EQ(port.OpenFailure().error, c.expected) << port.OpenFailure().system;
+  EXPECT_FALSE(port.OpenFailure().system.empty());
+  EXPECT_EQ(messages.size(), 1u) << "the operator's message stays the one plain message";
+  EXPECT_TRUE(port.Probe(pty.SlavePath()) || c.expected == PortError::Busy ||
+              c.expected == PortError::PermissionDenied)
+      << "a failed open leaves nothing held";
+}
+
+INSTANTIATE_TEST_SUITE_P(Causes, OpenCauseTest,
+                         ::testing::ValuesIn(std::vector<CauseCase>{
+                             {"HeldByAnotherProgram", PortError::Busy,
+                              [](const std::string& slave, TComPort& holder) {
+                                EXPECT_TRUE(holder.Open(slave));
+                                return slave;
+                              }},
+                             {"MissingPath", PortError::NoSuchPort,
+                              [](const std::string&, TComPort&) {
+                                return std::string("/dev/ttyQVX_missing");
+                              }},
+                             {"PermissionDenied", PortError::PermissionDenied,
+                              [](const std::string& slave, TComPort&) {
+                                EXPECT_EQ(::chmod(slave.c_str(), 0), 0);
+                                return slave;
+                              }},
+                         }),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PosixPortTest, HeldPortCannotBeOpenedAgainEvenByRoot) {
   ASSERT_TRUE(port.Open(pty.SlavePath()));
@@ -46,7 +140,6 @@ TEST_F(PosixPortTest, HeldPortCannotBeOpenedAgainEvenByRoot) {
 }
 
 TEST_F(PosixPortTest, ProbeOfAnotherPathReleasesTheFirst) {
-  PtyPair other;
   ASSERT_TRUE(port.Probe(pty.SlavePath()));
   EXPECT_FALSE(port.Probe("/dev/ttyQVX_missing"));
   TComPort second(nullptr);
@@ -56,11 +149,10 @@ TEST_F(PosixPortTest, ProbeOfAnotherPathReleasesTheFirst) {
 TEST_F(PosixPortTest, LineReadsBackAs62500Raw8N1) {
   ASSERT_TRUE(port.Open(pty.SlavePath()));
   EXPECT_EQ(port.ActualBaud(), 62'500u);
-  const int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(fd, 0);  // root may open a terminal marked exclusive; that is why we also lock
+  // The master end reads the settings of its terminal: no second open of the port, which
+  // its exclusive flag refuses to everyone but root.
   struct termios2 tio {};
-  ASSERT_EQ(::ioctl(fd, TCGETS2, &tio), 0);
-  ::close(fd);
+  ASSERT_EQ(::ioctl(pty.Master(), TCGETS2, &tio), 0);
   EXPECT_EQ(tio.c_ospeed, 62'500u);
   EXPECT_EQ(tio.c_ispeed, 62'500u);
   EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));

@@ -36,12 +36,12 @@ class ScriptedBackend final : public PortBackend {
  public:
   explicit ScriptedBackend(std::shared_ptr<ScriptedLine> line) : line_(std::move(line)) {}
 
-  bool OpenExclusive(const std::string& path) override {
+  PortFailure OpenExclusive(const std::string& path) override {
     line_->open = false;
-    if (line_->refuseOpen) return false;
+    if (line_->refuseOpen) return {PortError::NoSuchPort, "scripted"};
     line_->opened.push_back(path);
     line_->open = true;
-    return true;
+    return {};
   }
   void PrepareQueues() override {}
   bool SetLine(std::uint32_t baud) override {
