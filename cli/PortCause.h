@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "PortError.h"
+#include "PortOpenError.h"
 
 namespace quorvex::cli {
 

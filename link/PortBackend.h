@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "PortError.h"
+#include "PortOpenError.h"
 
 namespace quorvex {
 

@@ -34,7 +34,7 @@ bool TComPort::Open(const std::string& path) {
       SetDtr(false);  // the loader's line runs with DTR low; a port without DTR is fine too
       return true;
     }
-    openFailure_ = {PortError::LineRefused, ""};
+    openFailure_ = {PortOpenError::LineRefused, ""};
   }
   // The port may stay open, unconfigured: the caller closes it.
   if (plainMessage_) plainMessage_(kPortOpenFailed + PortNameOf(path));

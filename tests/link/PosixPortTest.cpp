@@ -74,27 +74,29 @@ TEST_F(PosixPortTest, AFileIsNotAPort) {
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
   EXPECT_FALSE(port.Probe(file));
-  EXPECT_EQ(port.OpenFailure().error, PortError::NotASerialPort);
+  EXPECT_EQ(port.OpenFailure().error, PortOpenError::NotASerialPort);
   EXPECT_FALSE(port.IsOpen());
   ::close(holder);
   EXPECT_FALSE(port.Probe(scratch.Path().string()));
-  EXPECT_EQ(port.OpenFailure().error, PortError::NotASerialPort);
+  EXPECT_EQ(port.OpenFailure().error, PortOpenError::NotASerialPort);
 }
 
 // Why a port does not open, for each cause a test can bring about; the command line turns
 // each into its own advice.
 struct CauseCase {
   const char* name;
-  PortError expected;
+  PortOpenError expected;
   // Prepares the port at `slave` and returns the path to open.
   std::function<std::string(const std::string& slave, TComPort& holder)> arrange;
 };
+
+void PrintTo(const CauseCase& c, std::ostream* os) { *os << c.name; }
 
 class OpenCauseTest : public ::testing::TestWithParam<CauseCase> {};
 
 TEST_P(OpenCauseTest, TheFailureSaysWhy) {
   const CauseCase& c = GetParam();
-  if (c.expected == PortError::PermissionDenied && ::geteuid() == 0) {
+  if (c.expected == PortOpenError::PermissionDenied && ::geteuid() == 0) {
     GTEST_SKIP() << "root opens a device whatever its permissions; run as an ordinary user";
   }
   PtyPair pty;
@@ -107,23 +109,23 @@ TEST_P(OpenCauseTest, TheFailureSaysWhy) {
   EXPECT_EQ(port.OpenFailure().error, c.expected) << port.OpenFailure().system;
   EXPECT_FALSE(port.OpenFailure().system.empty());
   EXPECT_EQ(messages.size(), 1u) << "the operator's message stays the one plain message";
-  EXPECT_TRUE(port.Probe(pty.SlavePath()) || c.expected == PortError::Busy ||
-              c.expected == PortError::PermissionDenied)
+  EXPECT_TRUE(port.Probe(pty.SlavePath()) || c.expected == PortOpenError::Busy ||
+              c.expected == PortOpenError::PermissionDenied)
       << "a failed open leaves nothing held";
 }
 
 INSTANTIATE_TEST_SUITE_P(Causes, OpenCauseTest,
                          ::testing::ValuesIn(std::vector<CauseCase>{
-                             {"HeldByAnotherProgram", PortError::Busy,
+                             {"HeldByAnotherProgram", PortOpenError::Busy,
                               [](const std::string& slave, TComPort& holder) {
                                 EXPECT_TRUE(holder.Open(slave));
                                 return slave;
                               }},
-                             {"MissingPath", PortError::NoSuchPort,
+                             {"MissingPath", PortOpenError::NoSuchPort,
                               [](const std::string&, TComPort&) {
                                 return std::string("/dev/ttyQVX_missing");
                               }},
-                             {"PermissionDenied", PortError::PermissionDenied,
+                             {"PermissionDenied", PortOpenError::PermissionDenied,
                               [](const std::string& slave, TComPort&) {
                                 EXPECT_EQ(::chmod(slave.c_str(), 0), 0);
                                 return slave;

@@ -24,8 +24,16 @@ constexpr double kSlack = 3.0;
 // The pauses of a programming run whatever the line does: 64 x 10 ms and 1,000 ms.
 constexpr double kRunPauses = 1.64;
 
+// The window's message, and the command line's own line with the cause.
 std::string PortBusy(const std::string& port) {
-  return "Quorvex: Ошибка открытия порта " + port + "\n";
+  return "Quorvex: Ошибка открытия порта " + port +
+         "\nquorvex-cli: the port is held by another program: close that program (a terminal, "
+         "another quorvex) and try again\n";
+}
+
+std::string PortGone(const std::string& port) {
+  return "Quorvex: Ошибка открытия порта " + port +
+         "\nquorvex-cli: no such port; 'quorvex-cli ports' lists the ports that can be opened\n";
 }
 
 TEST(UnpluggedAdapterTest, RunEndsPromptlyWithoutSpinningAndTheNextCommandReportsThePort) {
@@ -47,7 +55,7 @@ TEST(UnpluggedAdapterTest, RunEndsPromptlyWithoutSpinningAndTheNextCommandReport
   ASSERT_EQ(sim.WaitForExit(5s), 0) << "the simulator hangs up and ends by itself";
   const CliResult next = ws.Run({"-q", "-p", sim.Port(), "check"});
   EXPECT_EQ(next.code, 1);
-  EXPECT_EQ(next.err, PortBusy(sim.Port()));
+  EXPECT_EQ(next.err, PortGone(sim.Port()));
   EXPECT_EQ(next.out, "");
   EXPECT_LT(next.seconds, kSlack);
 }

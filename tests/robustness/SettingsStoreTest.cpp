@@ -99,7 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
          [](const fs::path& config, const std::string&) {
            WriteSettings(config, kSection + "\nCOMName=/nonexistent/ttyQVX9\n");
          },
-         1, "Quorvex: Ошибка открытия порта /nonexistent/ttyQVX9\n", "", false},
+         1,
+         "Quorvex: Ошибка открытия порта /nonexistent/ttyQVX9\nquorvex-cli: no such port; "
+         "'quorvex-cli ports' lists the ports that can be opened\n",
+         "", false},
         {"SettingsFileIsAFolder",
          [](const fs::path& config, const std::string&) {
            fs::create_directories(SettingsFile(config));

@@ -38,7 +38,7 @@ class ScriptedBackend final : public PortBackend {
 
   PortFailure OpenExclusive(const std::string& path) override {
     line_->open = false;
-    if (line_->refuseOpen) return {PortError::NoSuchPort, "scripted"};
+    if (line_->refuseOpen) return {PortOpenError::NoSuchPort, "scripted"};
     line_->opened.push_back(path);
     line_->open = true;
     return {};

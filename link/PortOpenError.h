@@ -5,8 +5,8 @@
 namespace quorvex {
 
 // Why a port could not be opened, in the few kinds a user can act on. Each platform maps
-// its own error codes onto these in one function (PortErrorPosix.cpp, PortErrorWin32.cpp).
-enum class PortError {
+// its own error codes onto these in one function (PortOpenErrorPosix.cpp, PortOpenErrorWin32.cpp).
+enum class PortOpenError {
   None,
   PermissionDenied,  // the user may not open the device
   Busy,              // another program holds it
@@ -19,10 +19,10 @@ enum class PortError {
 // A failure to open a port: its kind and the system's own description of it ("" when the
 // system gave none). A default-constructed one is no failure.
 struct PortFailure {
-  PortError error = PortError::None;
+  PortOpenError error = PortOpenError::None;
   std::string system;
 
-  [[nodiscard]] bool Failed() const { return error != PortError::None; }
+  [[nodiscard]] bool Failed() const { return error != PortOpenError::None; }
 };
 
 #ifdef _WIN32

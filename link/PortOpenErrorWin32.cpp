@@ -1,4 +1,4 @@
-// GetLastError() codes of CreateFileW and the comm calls, to the kinds of PortError.
+// GetLastError() codes of CreateFileW and the comm calls, to the kinds of PortOpenError.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -6,29 +6,29 @@
 
 #include <string>
 
-#include "PortError.h"
+#include "PortOpenError.h"
 
 namespace quorvex {
 
 PortFailure PortFailureFromWin32(unsigned long code) {
-  PortError error = PortError::Other;
+  PortOpenError error = PortOpenError::Other;
   switch (code) {
     // A COM port is opened for exclusive use: one that another program holds answers
     // "access denied", not a sharing violation.
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_BUSY:
-      error = PortError::Busy;
+      error = PortOpenError::Busy;
       break;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_BAD_UNIT:
     case ERROR_DEV_NOT_EXIST:
-      error = PortError::NoSuchPort;
+      error = PortOpenError::NoSuchPort;
       break;
     case ERROR_INVALID_FUNCTION:
     case ERROR_NOT_SUPPORTED:
-      error = PortError::NotASerialPort;
+      error = PortOpenError::NotASerialPort;
       break;
     default:
       break;

@@ -1,31 +1,31 @@
-// errno, as open(), flock() and the terminal ioctls leave it, to the kinds of PortError.
+// errno, as open(), flock() and the terminal ioctls leave it, to the kinds of PortOpenError.
 #include <cerrno>
 #include <cstring>
 
-#include "PortError.h"
+#include "PortOpenError.h"
 
 namespace quorvex {
 
 PortFailure PortFailureFromErrno(int code) {
-  PortError error = PortError::Other;
+  PortOpenError error = PortOpenError::Other;
   switch (code) {
     case EACCES:
     case EPERM:
-      error = PortError::PermissionDenied;
+      error = PortOpenError::PermissionDenied;
       break;
     case EBUSY:        // another program set the terminal's exclusive flag
     case EWOULDBLOCK:  // another program holds the lock
-      error = PortError::Busy;
+      error = PortOpenError::Busy;
       break;
     case ENOENT:
     case ENODEV:
     case ENXIO:  // a device node with no hardware behind it (ttyS4 on a board with two UARTs)
-      error = PortError::NoSuchPort;
+      error = PortOpenError::NoSuchPort;
       break;
     case ENOTTY:
     case EISDIR:
     case ENOTDIR:
-      error = PortError::NotASerialPort;
+      error = PortOpenError::NotASerialPort;
       break;
     default:
       break;
