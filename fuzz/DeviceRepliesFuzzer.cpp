@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -259,7 +260,9 @@ void RemoveFirmware() { ::unlink(g_firmwarePath.c_str()); }
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  g_firmwarePath = "/tmp/quorvex-fuzz-" + std::to_string(::getpid()) + ".fls";
+  g_firmwarePath = (std::filesystem::temp_directory_path() /
+                    ("quorvex-fuzz-" + std::to_string(::getpid()) + ".fls"))
+                       .string();
   quorvex::FileBytes image{};
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7);
   quorvex::FileBytes file{};

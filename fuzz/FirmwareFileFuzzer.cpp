@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -54,7 +55,9 @@ std::uint8_t ReferenceImageByte(const FileBytes& file, std::size_t at) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  g_path = "/tmp/quorvex-fuzz-file-" + std::to_string(::getpid()) + ".fls";
+  g_path = (std::filesystem::temp_directory_path() /
+            ("quorvex-fuzz-file-" + std::to_string(::getpid()) + ".fls"))
+               .string();
   std::atexit(RemoveFile);
   return 0;
 }

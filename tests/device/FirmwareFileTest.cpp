@@ -12,6 +12,7 @@
 #include "FirmwareFile.h"
 #include "RecordingOperator.h"
 #include "ScriptedBackend.h"
+#include "TempFolder.h"
 
 namespace quorvex::test {
 namespace {
@@ -19,18 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 
 struct TempDir {
-  fs::path path;
-  TempDir() {
-    path = fs::temp_directory_path() /
-           ("quorvex-file-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~TempDir() {
-    std::error_code error;
-    fs::remove_all(path, error);
-  }
+  TempFolder folder{"quorvex-file"};
+  const fs::path& path = folder.Path();
   std::string Make(const std::string& name, std::size_t size, std::uint8_t fill = 0x11) const {
     const fs::path file = path / name;
     std::ofstream(file, std::ios::binary) << std::string(size, static_cast<char>(fill));

@@ -131,6 +131,7 @@ TEST_P(ProgrammingRunTest, RunsOrStopsAtTheFailingStep) {
     EXPECT_EQ(block[0], 0x20);
     EXPECT_EQ(block[1], 'T');
     EXPECT_EQ(block[63], 0xAA);
+    ASSERT_FALSE(f.op.progress.empty()) << "a finished run moved the progress bar";
     EXPECT_EQ(f.op.progress.back(), 0);
   }
 }
@@ -398,7 +399,7 @@ TEST(ListingFailureTest, ReadFailureAtSector10StopsTheListing) {
   for (int n = 1; n <= 9; ++n) {
     std::vector<std::uint8_t> reply{65, 0, 0xCC};
     reply.resize(3 + 64, 0);
-    reply.push_back(static_cast<std::uint8_t>((65 + 0xCC) ^ 0xFF));
+    reply.push_back(0xF2);  // 41 + CC = 0D, inverted
     line->Queue(reply);
   }
   EXPECT_EQ(ListSectors(device, op), RunResult::Failed);

@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +16,7 @@
 #include "Hex.h"
 #include "PtyPair.h"
 #include "TComPort.h"
+#include "TempFolder.h"
 
 namespace quorvex::test {
 namespace {
@@ -37,37 +36,19 @@ TEST_F(PosixPortTest, MissingPortFailsWithItsName) {
   EXPECT_FALSE(port.IsOpen());
 }
 
-// A folder of its own in $TMPDIR, holding a writable regular file: a path that opens for
-// reading and writing, so only the terminal check can refuse it.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvex-port-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
-  [[nodiscard]] std::string WritableFile() const {
-    const std::string file = (path_ / "not-a-port").string();
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd >= 0) ::close(fd);
-    return file;
-  }
-
- private:
-  std::filesystem::path path_;
-};
+// A writable regular file in a folder of its own: a path that opens for reading and writing,
+// so only the terminal check can refuse it.
+std::string WritableFile(const TempFolder& folder) {
+  const std::string file = (folder.Path() / "not-a-port").string();
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
+  return file;
+}
 
 TEST_F(PosixPortTest, AFileIsNotAPort) {
-  ScratchFolder scratch;
+  TempFolder scratch("quorvex-port");
   ASSERT_FALSE(scratch.Path().empty());
-  const std::string file = scratch.WritableFile();
+  const std::string file = WritableFile(scratch);
   // The file opens for reading and writing, and another program holds its lock: only the
   // terminal check, made before anything else, calls it what it is.
   const int holder = ::open(file.c_str(), O_RDWR | O_CLOEXEC);

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -81,7 +82,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: quorvex-soak [RUNS >= 2]\n");
     return 2;
   }
-  const std::string firmware = "/tmp/quorvex-soak-" + std::to_string(::getpid()) + ".fls";
+  const std::string firmware = (std::filesystem::temp_directory_path() /
+                                ("quorvex-soak-" + std::to_string(::getpid()) + ".fls"))
+                                   .string();
   // Marked written, as a real file is.
   if (!quorvex::WriteFirmwareFile(firmware, quorvex::SampleImage("SOAK", true))) {
     std::fprintf(stderr, "quorvex-soak: cannot write %s\n", firmware.c_str());

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "RegistryAccessor.h"
+#include "TempFolder.h"
 
 namespace quorvex::test {
 namespace {
@@ -19,17 +20,11 @@ namespace fs = std::filesystem;
 struct FileRegistryTest : ::testing::Test {
   fs::path dir;
   std::string file;
+  TempFolder folder{"quorvex-settings"};
   void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("quorvex-settings-" +
-           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir);
+    ASSERT_FALSE(folder.Path().empty());
+    dir = folder.Path() / "config";
     file = (dir / "quorvex" / "settings.ini").string();
-  }
-  void TearDown() override {
-    std::error_code error;
-    fs::permissions(dir, fs::perms::owner_all, error);
-    fs::remove_all(dir, error);
   }
   std::unique_ptr<RegistryAccessor> Open() {
     auto registry = MakeFileRegistryAccessor(file);
