@@ -26,7 +26,7 @@ struct PortFailure {
 };
 
 #ifdef _WIN32
-// What GetLastError() said after CreateFileW or a comm call failed.
+// What GetLastError() said after CreateFile or a comm call failed.
 PortFailure PortFailureFromWin32(unsigned long code);
 #else
 // What errno said after open(), flock() or ioctl() failed.

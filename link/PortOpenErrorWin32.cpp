@@ -1,4 +1,4 @@
-// GetLastError() codes of CreateFileW and the comm calls, to the kinds of PortOpenError.
+// GetLastError() codes of CreateFile and the comm calls, to the kinds of PortOpenError.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
