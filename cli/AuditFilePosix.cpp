@@ -6,40 +6,39 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "AuditLog.h"
+#include "UniqueFd.h"
 
 namespace quorvex::cli {
 namespace {
 
 class PosixAppendFile final : public AppendFile {
  public:
-  explicit PosixAppendFile(int fd) : fd_(fd) {}
-  ~PosixAppendFile() override { ::close(fd_); }
-  PosixAppendFile(const PosixAppendFile&) = delete;
-  PosixAppendFile& operator=(const PosixAppendFile&) = delete;
+  explicit PosixAppendFile(UniqueFd fd) : fd_(std::move(fd)) {}
 
   bool Append(const std::string& line) override {
     ssize_t written = -1;
     do {
-      written = ::write(fd_, line.data(), line.size());
+      written = ::write(fd_.Get(), line.data(), line.size());
     } while (written < 0 && errno == EINTR);
     return written == static_cast<ssize_t>(line.size());
   }
 
  private:
-  int fd_;
+  UniqueFd fd_;
 };
 
 }  // namespace
 
 std::unique_ptr<AppendFile> OpenAppendFile(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd.Valid()) {
     *error = std::strerror(errno);
     return nullptr;
   }
-  return std::make_unique<PosixAppendFile>(fd);
+  return std::make_unique<PosixAppendFile>(std::move(fd));
 }
 
 std::string HostName() {

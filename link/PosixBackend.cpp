@@ -9,9 +9,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 #include "PortBackend.h"
 #include "PosixLine.h"
+#include "UniqueFd.h"
 
 namespace quorvex {
 namespace {
@@ -31,67 +33,64 @@ class PosixBackend final : public PortBackend {
 
   PortFailure OpenExclusive(const std::string& path) override {
     Close();
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return PortFailureFromErrno(errno);
+    UniqueFd port(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!port.Valid()) return PortFailureFromErrno(errno);
+    const int fd = port.Get();
     // A serial port is a terminal; anything else (a file, a folder) is not a port. The lock
     // keeps out every other program, root included; TIOCEXCL keeps out those that don't lock.
     const int refused = !::isatty(fd)                         ? ENOTTY
                         : ::flock(fd, LOCK_EX | LOCK_NB) != 0 ? errno
                         : ::ioctl(fd, TIOCEXCL) != 0          ? errno
                                                               : 0;
-    if (refused != 0) {
-      ::close(fd);
-      return PortFailureFromErrno(refused);
-    }
+    if (refused != 0) return PortFailureFromErrno(refused);
     // A port opened on Windows starts with an empty input queue; a terminal keeps what
     // arrived while nobody held it (a late reply to the previous program's request), which
     // would otherwise be read as the length byte of our first reply.
     (void)::tcflush(fd, TCIFLUSH);
     // The descriptor stays non-blocking: every read and write waits in poll against its own
     // deadline, so no flow-control state left on the port can block a write for ever.
-    fd_ = fd;
+    fd_ = std::move(port);
     return {};
   }
 
   void PrepareQueues() override {}  // the driver's queues are fixed and nothing is pending
 
   bool SetLine(std::uint32_t baud) override {
-    if (fd_ < 0) return false;
+    if (!fd_.Valid()) return false;
     actualBaud_ = 0;
-    if (!posix::ConfigureLine(fd_, baud, &actualBaud_)) return false;
-    posix::RequestLowLatency(fd_);
+    if (!posix::ConfigureLine(fd_.Get(), baud, &actualBaud_)) return false;
+    posix::RequestLowLatency(fd_.Get());
     return true;
   }
 
   bool SetTimeouts(std::uint32_t timeoutMs) override {
     timeoutMs_ = timeoutMs;
-    return fd_ >= 0;
+    return fd_.Valid();
   }
 
   bool SetDtr(bool raise) override {
-    if (fd_ < 0) return false;
+    if (!fd_.Valid()) return false;
     int bits = TIOCM_DTR;
-    return ::ioctl(fd_, raise ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+    return ::ioctl(fd_.Get(), raise ? TIOCMBIS : TIOCMBIC, &bits) == 0;
   }
 
   void Close() override {
-    if (fd_ < 0) return;
+    if (!fd_.Valid()) return;
     // The exclusive flag belongs to the terminal, not to the descriptor: clear it, or the
     // next open of the port fails.
-    (void)::ioctl(fd_, TIOCNXCL);
-    ::close(fd_);
-    fd_ = -1;
+    (void)::ioctl(fd_.Get(), TIOCNXCL);
+    fd_.Reset();
     actualBaud_ = 0;
   }
 
-  [[nodiscard]] bool IsOpen() const override { return fd_ >= 0; }
+  [[nodiscard]] bool IsOpen() const override { return fd_.Valid(); }
 
   bool Write(const std::uint8_t* data, std::size_t count) override {
-    if (fd_ < 0) return false;
+    if (!fd_.Valid()) return false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_ + count);
     std::size_t done = 0;
     while (done < count) {
-      const ssize_t n = ::write(fd_, data + done, count - done);
+      const ssize_t n = ::write(fd_.Get(), data + done, count - done);
       if (n > 0) {
         done += static_cast<std::size_t>(n);
         continue;
@@ -104,10 +103,10 @@ class PosixBackend final : public PortBackend {
   }
 
   bool ReadByte(std::uint8_t& byte) override {
-    if (fd_ < 0) return false;
+    if (!fd_.Valid()) return false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_ + 1);
     for (;;) {
-      const ssize_t n = ::read(fd_, &byte, 1);
+      const ssize_t n = ::read(fd_.Get(), &byte, 1);
       if (n == 1) return true;
       // End of file or an error such as EIO/ENXIO: the adapter is gone. No byte, at once.
       if (n == 0) return false;
@@ -124,7 +123,7 @@ class PosixBackend final : public PortBackend {
   // error of the line (which would otherwise wake poll at once, again and again).
   bool WaitFor(short events, Clock::time_point deadline) const {
     for (;;) {
-      pollfd pfd{fd_, events, 0};
+      pollfd pfd{fd_.Get(), events, 0};
       const int ready = ::poll(&pfd, 1, MillisecondsLeft(deadline));
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) return false;
@@ -133,7 +132,7 @@ class PosixBackend final : public PortBackend {
     }
   }
 
-  int fd_ = -1;
+  UniqueFd fd_;
   std::uint32_t timeoutMs_ = 0;
   std::uint32_t actualBaud_ = 0;
 };
