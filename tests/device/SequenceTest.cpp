@@ -18,6 +18,7 @@
 #include "ScriptedBackend.h"
 #include "Sequences.h"
 #include "SimulatedInstrument.h"
+#include "TempFolder.h"
 
 namespace quorvex::test {
 namespace {
@@ -36,14 +37,11 @@ std::vector<std::string> FirstLines(std::size_t count) {
 struct Firmware {
   FileBytes image = SampleImage("TEST FW", true);
   std::string path;
+  quorvex::test::TempFolder folder{"quorvex-seq"};
   Firmware() {
-    static int count = 0;
-    path = (fs::temp_directory_path() /
-            ("quorvex-seq-" + std::to_string(::getpid()) + "-" + std::to_string(++count) + ".fls"))
-               .string();
+    path = (folder.Path() / "firmware.fls").string();
     WriteFirmwareFile(path, image);
   }
-  ~Firmware() { fs::remove(path); }
 };
 
 struct SimFixture {

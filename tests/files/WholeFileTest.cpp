@@ -3,32 +3,22 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "TempFolder.h"
 #include "WholeFile.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A folder of its own under the test's temporary folder, removed afterwards.
+// Each test writes in a folder of its own.
 class WholeFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / (std::string("quorvex-whole-file-") + info->name() + "-" +
-                                           std::to_string(std::random_device{}()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
+  void SetUp() override { ASSERT_FALSE(folder_.empty()); }
 
   static bool Write(const fs::path& path, const std::string& text,
                     std::error_code* error = nullptr) {
@@ -47,7 +37,8 @@ class WholeFileTest : public ::testing::Test {
     return names;
   }
 
-  fs::path folder_;
+  quorvex::test::TempFolder temp_{"quorvex-whole-file"};
+  const fs::path& folder_ = temp_.Path();
 };
 
 TEST_F(WholeFileTest, ReplacesTheContentAndLeavesNothingBeside) {

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "TempFolder.h"
+
 namespace quorvex::sim {
 namespace {
 
@@ -15,16 +17,11 @@ namespace fs = std::filesystem;
 
 class StateFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quorvex-sim-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    path_ = (dir_ / "state.bin").string();
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { ASSERT_FALSE(dir_.empty()); }
 
-  fs::path dir_;
-  std::string path_;
+  quorvex::test::TempFolder folder_{"quorvex-sim"};
+  const fs::path& dir_ = folder_.Path();
+  std::string path_ = (dir_ / "state.bin").string();
 };
 
 TEST_F(StateFile, RoundTripKeepsFlashAndBlocks) {

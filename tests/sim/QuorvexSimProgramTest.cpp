@@ -16,6 +16,7 @@
 #include "LineHost.h"
 #include "QuorvexVersion.h"
 #include "SectorInf.h"
+#include "TempFolder.h"
 
 namespace quorvex::sim {
 namespace {
@@ -54,13 +55,9 @@ class SimProcess {
 
 class ProgramDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quorvex-sim-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  void SetUp() override { ASSERT_FALSE(dir_.empty()); }
+  quorvex::test::TempFolder folder_{"quorvex-sim"};
+  const fs::path& dir_ = folder_.Path();
 };
 
 TEST_F(ProgramDir, PrintsThePortServesAndEndsCleanlyOnSigterm) {

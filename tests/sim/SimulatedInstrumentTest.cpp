@@ -14,6 +14,7 @@
 
 #include "Hex.h"
 #include "LineHost.h"
+#include "TempFolder.h"
 
 namespace quorvex::sim {
 namespace {
@@ -33,22 +34,11 @@ Options WithFaults(std::vector<std::string> faults) {
   return options;
 }
 
-class TempDir {
+// A folder of its own; `dir / "name"` is the path of a file in it.
+class TempDir : public quorvex::test::TempFolder {
  public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "quorvex-sim-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  [[nodiscard]] std::string operator/(const char* name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
+  TempDir() : TempFolder("quorvex-sim") {}
+  [[nodiscard]] std::string operator/(const char* name) const { return (Path() / name).string(); }
 };
 
 // A started instrument with the given options.

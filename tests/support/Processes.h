@@ -17,6 +17,7 @@
 
 #include "ChildProcess.h"
 #include "SampleFirmware.h"
+#include "TempFolder.h"
 
 namespace quorvex::test {
 
@@ -141,19 +142,7 @@ class SimProcess {
 // A folder of its own for each test, with an empty settings folder and a firmware file.
 class Workspace {
  public:
-  Workspace() {
-    dir_ = fs::temp_directory_path() /
-           ("quorvex-robust-" + std::to_string(::getpid()) + "-" + std::to_string(++count_));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "config");
-  }
-  Workspace(const Workspace&) = delete;
-  Workspace& operator=(const Workspace&) = delete;
-  ~Workspace() {
-    std::error_code error;
-    fs::permissions(dir_ / "config", fs::perms::owner_all, fs::perm_options::add, error);
-    fs::remove_all(dir_, error);
-  }
+  Workspace() { fs::create_directories(dir_ / "config"); }
 
   [[nodiscard]] const fs::path& Dir() const { return dir_; }
   [[nodiscard]] fs::path Config() const { return dir_ / "config"; }
@@ -171,8 +160,8 @@ class Workspace {
   }
 
  private:
-  static inline int count_ = 0;
-  fs::path dir_;
+  TempFolder folder_{"quorvex-robust"};  // gives back rights a test took away, then goes
+  const fs::path& dir_ = folder_.Path();
 };
 
 }  // namespace quorvex::test
