@@ -5,7 +5,10 @@
 #endif
 #include <windows.h>
 
+#include <utility>
+
 #include "AuditLog.h"
+#include "UniqueHandle.h"
 #include "Utf16.h"
 
 namespace quorvex::cli {
@@ -13,33 +16,30 @@ namespace {
 
 class Win32AppendFile final : public AppendFile {
  public:
-  explicit Win32AppendFile(HANDLE handle) : handle_(handle) {}
-  ~Win32AppendFile() override { ::CloseHandle(handle_); }
-  Win32AppendFile(const Win32AppendFile&) = delete;
-  Win32AppendFile& operator=(const Win32AppendFile&) = delete;
+  explicit Win32AppendFile(UniqueHandle handle) : handle_(std::move(handle)) {}
 
   bool Append(const std::string& line) override {
     DWORD written = 0;
-    return ::WriteFile(handle_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) !=
-               FALSE &&
+    return ::WriteFile(handle_.Get(), line.data(), static_cast<DWORD>(line.size()), &written,
+                       nullptr) != FALSE &&
            written == line.size();
   }
 
  private:
-  HANDLE handle_;
+  UniqueHandle handle_;
 };
 
 }  // namespace
 
 std::unique_ptr<AppendFile> OpenAppendFile(const std::string& path, std::string* error) {
-  const HANDLE handle = ::CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  UniqueHandle handle(::CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle.Valid()) {
     *error = "Windows error " + std::to_string(::GetLastError());
     return nullptr;
   }
-  return std::make_unique<Win32AppendFile>(handle);
+  return std::make_unique<Win32AppendFile>(std::move(handle));
 }
 
 std::string HostName() {

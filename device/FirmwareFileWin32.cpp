@@ -4,37 +4,24 @@
 #include <windows.h>
 
 #include "FirmwareFile.h"
+#include "UniqueHandle.h"
 #include "Utf16.h"
 
 namespace quorvex {
-namespace {
-
-struct Handle {
-  HANDLE h;
-  explicit Handle(HANDLE handle) : h(handle) {}
-  ~Handle() {
-    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-};
-
-}  // namespace
-
 FileStatus ReadFirmwareFile(const std::string& path, FileBytes& into, std::uint32_t* size) {
   if (size != nullptr) *size = 0;
   // The path is UTF-8; the wide call opens any name, Cyrillic folders included.
-  Handle file(::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.h == INVALID_HANDLE_VALUE) return FileStatus::CannotOpen;
-  if (::GetFileType(file.h) != FILE_TYPE_DISK) return FileStatus::CannotOpen;
-  const DWORD end = ::SetFilePointer(file.h, 0, nullptr, FILE_END);
+  const UniqueHandle file(::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, 0, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return FileStatus::CannotOpen;
+  if (::GetFileType(file.Get()) != FILE_TYPE_DISK) return FileStatus::CannotOpen;
+  const DWORD end = ::SetFilePointer(file.Get(), 0, nullptr, FILE_END);
   if (end == INVALID_SET_FILE_POINTER) return FileStatus::WrongSize;
   if (size != nullptr) *size = end;
   if (end != kFileSize) return FileStatus::WrongSize;
-  if (::SetFilePointer(file.h, 0, nullptr, FILE_BEGIN) != 0) return FileStatus::WrongSize;
+  if (::SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN) != 0) return FileStatus::WrongSize;
   DWORD read = 0;
-  if (!::ReadFile(file.h, into.data(), static_cast<DWORD>(into.size()), &read, nullptr) ||
+  if (!::ReadFile(file.Get(), into.data(), static_cast<DWORD>(into.size()), &read, nullptr) ||
       read != into.size()) {
     return FileStatus::WrongSize;  // fewer bytes than measured: refused like a wrong size
   }

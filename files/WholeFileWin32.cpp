@@ -3,29 +3,12 @@
 #include <atomic>
 #include <string>
 
+#include "UniqueHandle.h"
 #include "Utf16.h"
 #include "WholeFile.h"
 
 namespace quorvex {
 namespace {
-
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() { Close(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  [[nodiscard]] HANDLE Get() const { return handle_; }
-  [[nodiscard]] bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle == INVALID_HANDLE_VALUE || ::CloseHandle(handle) != 0;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 // A name no other writer uses: the process, a counter for its threads, and CREATE_NEW for
 // whatever else may lie in the folder.
@@ -83,7 +66,7 @@ bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size
                     std::error_code* error) {
   const std::wstring target = WideFromUtf8(path);  // UTF-8 inside, UTF-16 at the system
   std::wstring temporary;
-  Handle file(CreateTemporary(target, temporary));
+  UniqueHandle file(CreateTemporary(target, temporary));
   if (!file.Valid()) return Fail(error, ::GetLastError());
 
   DWORD failure = 0;

@@ -5,7 +5,10 @@
 #endif
 #include <windows.h>
 
+#include <utility>
+
 #include "PortBackend.h"
+#include "UniqueHandle.h"
 #include "Utf16.h"
 
 namespace quorvex {
@@ -17,75 +20,74 @@ class Win32Backend final : public PortBackend {
 
   PortFailure OpenExclusive(const std::string& path) override {
     Close();
-    HANDLE handle = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return PortFailureFromWin32(::GetLastError());
-    handle_ = handle;
+    UniqueHandle handle(::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle.Valid()) return PortFailureFromWin32(::GetLastError());
+    handle_ = std::move(handle);
     return {};
   }
 
   void PrepareQueues() override {
-    (void)::SetupComm(handle_, 512, 512);
-    (void)::PurgeComm(handle_, PURGE_TXABORT);
+    (void)::SetupComm(handle_.Get(), 512, 512);
+    (void)::PurgeComm(handle_.Get(), PURGE_TXABORT);
   }
 
   bool SetLine(std::uint32_t baud) override {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    (void)::GetCommState(handle_, &dcb);  // a failure leaves the record as it is
+    (void)::GetCommState(handle_.Get(), &dcb);  // a failure leaves the record as it is
     dcb.BaudRate = baud;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    if (!::SetCommState(handle_, &dcb)) return false;
+    if (!::SetCommState(handle_.Get(), &dcb)) return false;
     DCB back{};
     back.DCBlength = sizeof back;
-    actualBaud_ = ::GetCommState(handle_, &back) ? back.BaudRate : 0;
+    actualBaud_ = ::GetCommState(handle_.Get(), &back) ? back.BaudRate : 0;
     return true;
   }
 
   bool SetTimeouts(std::uint32_t timeoutMs) override {
     COMMTIMEOUTS timeouts{};
-    (void)::GetCommTimeouts(handle_, &timeouts);
+    (void)::GetCommTimeouts(handle_.Get(), &timeouts);
     timeouts.ReadIntervalTimeout = 100;
     timeouts.ReadTotalTimeoutMultiplier = 1;
     timeouts.ReadTotalTimeoutConstant = timeoutMs;
     timeouts.WriteTotalTimeoutMultiplier = 1;
     timeouts.WriteTotalTimeoutConstant = timeoutMs;
-    return ::SetCommTimeouts(handle_, &timeouts) != FALSE;
+    return ::SetCommTimeouts(handle_.Get(), &timeouts) != FALSE;
   }
 
   bool SetDtr(bool raise) override {
-    return ::EscapeCommFunction(handle_, raise ? SETDTR : CLRDTR) != FALSE;
+    return ::EscapeCommFunction(handle_.Get(), raise ? SETDTR : CLRDTR) != FALSE;
   }
 
   void Close() override {
-    if (handle_ == nullptr) return;
-    ::CloseHandle(handle_);
-    handle_ = nullptr;
+    (void)handle_.Close();
     actualBaud_ = 0;
   }
 
-  [[nodiscard]] bool IsOpen() const override { return handle_ != nullptr; }
+  [[nodiscard]] bool IsOpen() const override { return handle_.Valid(); }
 
   bool Write(const std::uint8_t* data, std::size_t count) override {
-    if (handle_ == nullptr) return false;
+    if (!handle_.Valid()) return false;
     DWORD transferred = 0;
-    const BOOL ok = ::WriteFile(handle_, data, static_cast<DWORD>(count), &transferred, nullptr);
+    const BOOL ok =
+        ::WriteFile(handle_.Get(), data, static_cast<DWORD>(count), &transferred, nullptr);
     return ok != FALSE && transferred == count;
   }
 
   bool ReadByte(std::uint8_t& byte) override {
-    if (handle_ == nullptr) return false;
+    if (!handle_.Valid()) return false;
     DWORD transferred = 0;
-    (void)::ReadFile(handle_, &byte, 1, &transferred, nullptr);
+    (void)::ReadFile(handle_.Get(), &byte, 1, &transferred, nullptr);
     return transferred == 1;
   }
 
   [[nodiscard]] std::uint32_t ActualBaud() const override { return actualBaud_; }
 
  private:
-  HANDLE handle_ = nullptr;
+  UniqueHandle handle_;
   std::uint32_t actualBaud_ = 0;
 };
 
