@@ -10,10 +10,6 @@ namespace quorvex {
 // the code page leaves undefined (0x98) shows as U+FFFD.
 std::string DecodeCp1251(std::string_view bytes);
 
-}  // namespace quorvex
-
-namespace quorvex {
-
 // UTF-8 text to Windows-1251 bytes, for names typed by a person; nothing when a character
 // has no place in the code page.
 std::optional<std::string> EncodeCp1251(std::string_view utf8);
