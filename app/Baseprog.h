@@ -76,6 +76,9 @@ class TForm1 final : public QMainWindow, public Operator {
   void ProcessMessages() override;
   std::string SectorText() override;
   void Beep() override;
+  // The window closed during a run. Messages run only inside the transfer and the message
+  // boxes, so a close is seen there; the run then stops before its next request.
+  bool StopAsked() override { return closeAfterRun_; }
 
   // The same steps as the menu's open command once a path is chosen.
   void OpenFirmwareFile(const QString& path);

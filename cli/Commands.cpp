@@ -197,7 +197,11 @@ int StartDeviceCommand(const GlobalOptions& options, DeviceJob job) {
     }
     audit = std::make_unique<AuditLog>(std::move(file));
   }
-  return RunDeviceCommand(options, job, std::move(audit), targets);
+  // From here Ctrl-C asks every run to stop instead of ending the program.
+  SetStopOnInterrupt(true);
+  const int code = RunDeviceCommand(options, job, std::move(audit), targets);
+  SetStopOnInterrupt(false);
+  return code;
 }
 
 bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
@@ -293,7 +297,8 @@ int RunPorts(const GlobalOptions& options, bool withIdentity) {
 int RunCheck(const GlobalOptions& options) {
   return StartDeviceCommand(options,
                             {"check", "", {}, {}, {}, [](Device& device, TerminalOperator& op) {
-                               if (device.CheckDevice()) return static_cast<int>(kExitFailed);
+                               const RunResult result = CheckLoader(device, op);
+                               if (result != RunResult::Done) return ExitCodeOf(result);
                                char line[64];
                                std::snprintf(line, sizeof line, "loader version %02X %02X",
                                              device.Reply[1], device.Reply[2]);
@@ -329,14 +334,11 @@ int RunProgram(const GlobalOptions& options, const std::string& file, const std:
   FileBytes image{};
   DecodeImage(raw, image);
   const std::string name = SectorName(DeriveSectorInf(image));
-  SetStopOnInterrupt(true);
-  const int code = StartDeviceCommand(
+  return StartDeviceCommand(
       options, {"program", sector, file, sha256, name, [](Device& device, TerminalOperator& op) {
                   op.SetStopFlag(&device.StopRequested);
                   return ExitCodeOf(RunProgramming(device, op));
                 }});
-  SetStopOnInterrupt(false);
-  return code;
 }
 
 int RunDecode(const GlobalOptions& options, const std::string& file, const std::string& output) {

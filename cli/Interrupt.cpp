@@ -1,5 +1,6 @@
 #include "Interrupt.h"
 
+#include <atomic>
 #include <csignal>
 
 #ifndef _WIN32
@@ -9,17 +10,19 @@
 namespace quorvex::cli {
 namespace {
 
-volatile std::sig_atomic_t g_stopOnInterrupt = 0;
-volatile std::sig_atomic_t g_interrupted = 0;
+// Written by the handler, read by every port's thread: lock-free atomics are safe in both.
+std::atomic<bool> g_stopOnInterrupt{false};
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int signal) {
-  if (g_stopOnInterrupt == 0) {
+  if (!g_stopOnInterrupt.load()) {
     // Not inside a run: end the program as an unhandled Ctrl-C would.
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     return;
   }
-  g_interrupted = 1;
+  g_interrupted.store(true);
 #ifdef _WIN32
   std::signal(signal, OnInterrupt);  // the Windows runtime resets the handler each time
 #endif
@@ -39,8 +42,8 @@ void InstallInterruptHandler() {
 #endif
 }
 
-void SetStopOnInterrupt(bool stop) { g_stopOnInterrupt = stop ? 1 : 0; }
+void SetStopOnInterrupt(bool stop) { g_stopOnInterrupt.store(stop); }
 
-bool InterruptRequested() { return g_interrupted != 0; }
+bool InterruptRequested() { return g_interrupted.load(); }
 
 }  // namespace quorvex::cli

@@ -69,6 +69,8 @@ void TerminalOperator::ProcessMessages() {
 
 void TerminalOperator::Beep() { output_.Beep(); }
 
+bool TerminalOperator::StopAsked() { return InterruptRequested(); }
+
 std::string TerminalOperator::LastReport() const {
   if (!lastMessage_.empty()) return lastMessage_;
   return log_.empty() ? std::string() : log_.back();

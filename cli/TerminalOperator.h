@@ -11,8 +11,8 @@ namespace quorvex::cli {
 
 // The operator of one run of the command line, for one port: passes what the device code
 // reports to the process's Output under the port's name, answers the overwrite question,
-// turns Ctrl-C into the Cancel button, and keeps the run's log lines and last message for
-// its summary and audit record.
+// turns Ctrl-C into a stop of the run (and into the Cancel button during the transfer), and keeps
+// the run's log lines and last message for its summary and audit record.
 class TerminalOperator final : public Operator {
  public:
   TerminalOperator(Output& output, std::string port, bool yes);
@@ -24,6 +24,7 @@ class TerminalOperator final : public Operator {
   void ProcessMessages() override;
   std::string SectorText() override { return sectorText_; }
   void Beep() override;
+  bool StopAsked() override;
 
   void SetSectorText(std::string text) { sectorText_ = std::move(text); }
   // The flag a Ctrl-C sets, as the Cancel button would.

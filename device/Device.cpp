@@ -158,6 +158,12 @@ bool Device::Program() {
     op_.SetProgress(static_cast<int>((offset + 1) * kProgressScale / divisor));
   }
   pause_(kFinishPause);
+  if (op_.StopAsked()) {  // asked during the pause: no finish request
+    op_.SetProgress(0);
+    op_.Log(text::kLogStop);
+    stopped_ = true;
+    return true;
+  }
 
   const std::optional<std::uint8_t> index = SectorIndexFromField();
   if (!index) {

@@ -28,6 +28,10 @@ class Operator {
   virtual void ProcessMessages() = 0;                    // once after each image block
   virtual std::string SectorText() = 0;                  // the sector field's text right now
   virtual void Beep() = 0;
+  // Asked before each request a run sends and between the sectors of a listing: true when
+  // the operator has asked every run to stop (Ctrl-C, or the window closed during a run).
+  // The Cancel button is not asked here: it acts on the image transfer, after each block.
+  virtual bool StopAsked() { return false; }
 };
 
 // The application's standard display of an error that escaped a command: the text, a full

@@ -1,8 +1,8 @@
 // errno, as open(), flock() and the terminal ioctls leave it, to the kinds of PortOpenError.
 #include <cerrno>
-#include <cstring>
 
 #include "PortOpenError.h"
+#include "SystemErrorText.h"
 
 namespace quorvex {
 
@@ -30,7 +30,7 @@ PortFailure PortFailureFromErrno(int code) {
     default:
       break;
   }
-  return {error, std::strerror(code)};
+  return {error, SystemErrorText(code)};
 }
 
 }  // namespace quorvex

@@ -413,5 +413,89 @@ TEST(ListingFailureTest, ReadFailureAtSector10StopsTheListing) {
   EXPECT_EQ(frames, 4 + 10 * 6) << "sectors 11 to 64 are not read";
 }
 
+// A stop asked for (Ctrl-C, the window closed) is honoured before the next request: nothing
+// more reaches the instrument, "Стоп" is the last log line, and a stop before the
+// information block leaves the sector as it was.
+enum class Command { Program, Clear, List, Check };
+
+struct StopCase {
+  const char* name;
+  Command command;
+  int stopAt;  // the StopAsked call from which on the stop is asked
+  std::string requests;
+  std::vector<std::string> log;  // before the "Стоп" line
+  bool sectorUntouched;
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+
+class StopTest : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(StopTest, NoRequestAfterTheStop) {
+  const StopCase& c = GetParam();
+  Firmware firmware;
+  SimFixture f({});
+  ASSERT_TRUE(f.Connect());
+  f.op.sectorText = "5";
+  ASSERT_FALSE(f.device.OpenFirmware(firmware.path));
+  f.op.log.clear();
+  f.op.stopAt = c.stopAt;
+  RunResult result = RunResult::Done;
+  switch (c.command) {
+    case Command::Program:
+      result = RunProgramming(f.device, f.op);
+      break;
+    case Command::Clear:
+      result = ClearSector(f.device, f.op);
+      break;
+    case Command::List:
+      result = ListSectors(f.device, f.op);
+      break;
+    case Command::Check:
+      result = CheckLoader(f.device, f.op);
+      break;
+  }
+  EXPECT_EQ(result, RunResult::Stopped);
+  std::vector<std::string> expected = c.log;
+  expected.emplace_back("Стоп");
+  EXPECT_EQ(f.op.log, expected);
+  EXPECT_EQ(ToHex(f.Codes()), c.requests);
+  EXPECT_TRUE(f.op.shown.empty());
+  EXPECT_EQ(f.op.beeps, 0);
+  if (c.sectorUntouched) {
+    const auto block = f.instrument.Block(5);
+    EXPECT_TRUE(std::all_of(block.begin(), block.end(), [](auto b) { return b == 0; }));
+    const std::vector<std::uint8_t> flash = f.instrument.Flash(5);
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](auto b) { return b == 0xFF; }));
+  }
+}
+
+std::vector<std::string> ListedLines(int sectors) {
+  std::vector<std::string> lines;
+  for (int n = 1; n <= sectors; ++n)
+    lines.push_back("Cектор " + std::to_string(n) + " - не загружен");
+  return lines;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, StopTest,
+    ::testing::ValuesIn(std::vector<StopCase>{
+        {"ProgramBeforeTheDeviceCheck", Command::Program, 1, "", {}, true},
+        {"ProgramBeforeTheSectorRead", Command::Program, 2, "02", FirstLines(2), true},
+        {"ProgramBeforeTheBlockIsWritten", Command::Program, 3, "02 33", FirstLines(4), true},
+        {"ProgramBeforeTheErase", Command::Program, 4, "02 33 30", FirstLines(4), false},
+        {"ProgramBeforeTheInit", Command::Program, 5, "02 33 30 31", FirstLines(6), false},
+        {"ProgramBeforeTheTransfer", Command::Program, 6, "02 33 30 31 32", FirstLines(6), false},
+        {"ProgramBeforeTheFinish", Command::Program, 7, "02 33 30 31 32", FirstLines(7), false},
+        {"ClearBeforeTheDeviceCheck", Command::Clear, 1, "", {}, true},
+        {"ClearBeforeTheBlockIsWritten", Command::Clear, 2, "02", {}, false},
+        {"ListBeforeTheDeviceCheck", Command::List, 1, "", {}, false},
+        {"ListBeforeTheFirstSector", Command::List, 2, "02", {}, false},
+        {"ListAfterTenSectors", Command::List, 12, "02 33 33 33 33 33 33 33 33 33 33",
+         ListedLines(10), false},
+        {"CheckBeforeTheDeviceCheck", Command::Check, 1, "", {}, false},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace quorvex::test

@@ -38,6 +38,10 @@ class RecordingOperator final : public Operator {
   }
   std::string SectorText() override { return sectorText; }
   void Beep() override { ++beeps; }
+  bool StopAsked() override {
+    ++stopQueries;
+    return stopAt > 0 && stopQueries >= stopAt;
+  }
 
   std::vector<std::string> log;
   std::vector<Shown> shown;
@@ -47,6 +51,8 @@ class RecordingOperator final : public Operator {
   bool answerYes = true;
   std::string sectorText = "1";
   std::function<void(int)> onProcessMessages;  // given the count of calls so far
+  int stopQueries = 0;
+  int stopAt = 0;  // from this StopAsked call on, a stop is asked for; 0: never
 };
 
 }  // namespace quorvex::test
