@@ -22,11 +22,23 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/packaging/copyright)
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-  # quorvex-cli.exe directly in its folder under Program Files, with an uninstaller; /S
+  # Both programs directly in their folder under Program Files, the window with the DLLs,
+  # plugins and translations it needs beside it (worked out from the programs' imports at
+  # install time), a Start-menu shortcut "Quorvex" for the window, and an uninstaller; /S
   # installs and uninstalls without a question.
   install(TARGETS quorvex-cli RUNTIME DESTINATION .)
-  set(CPACK_GENERATOR NSIS)
   set(CPACK_PACKAGE_FILE_NAME quorvex-cli-${PROJECT_VERSION}-win64)
+  if(TARGET quorvex)
+    install(TARGETS quorvex RUNTIME DESTINATION .)
+    quorvex_install_windows_runtime_of(. quorvex)
+    set(CPACK_PACKAGE_FILE_NAME quorvex-${PROJECT_VERSION}-win64)
+    set(CPACK_PACKAGE_EXECUTABLES quorvex Quorvex)
+    set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+    set(CPACK_NSIS_INSTALLED_ICON_NAME quorvex.exe)
+    set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/packaging/quorvex.ico)
+    set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/packaging/quorvex.ico)
+  endif()
+  set(CPACK_GENERATOR NSIS)
   set(CPACK_PACKAGE_INSTALL_DIRECTORY Quorvex)
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Quorvex)
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
