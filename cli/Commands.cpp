@@ -29,6 +29,7 @@
 #include "Sequences.h"
 #include "Sha256.h"
 #include "Simulator.h"
+#include "StandardStreams.h"
 #include "TComPort.h"
 #include "TerminalOperator.h"
 
@@ -38,7 +39,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The program's own usage errors: on stderr, with --json too.
-void Error(const std::string& text) { std::fprintf(stderr, "quorvex-cli: %s\n", text.c_str()); }
+void Error(const std::string& text) {
+  WriteStandard(StandardStream::Err, "quorvex-cli: " + text + "\n");
+}
 
 std::unique_ptr<Output> MakeOutput(const GlobalOptions& options, bool severalPorts) {
   return options.json ? MakeJsonOutput() : MakeTextOutput(options.quiet, severalPorts);
