@@ -134,6 +134,12 @@ std::optional<std::string> ChildProcess::ReadLine(Clock::time_point deadline) {
   }
 }
 
+void ChildProcess::CloseStdout() {
+  if (stdoutRead_ >= 0) ::close(stdoutRead_);
+  stdoutRead_ = -1;
+  pending_.clear();
+}
+
 ChildCost ChildProcess::Reaped(int status, const rusage& usage) {
   ChildCost cost;
   cost.wallSeconds = std::chrono::duration<double>(Clock::now() - started_).count();

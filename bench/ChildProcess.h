@@ -55,6 +55,8 @@ class ChildProcess {
   // The next line of its stdout pipe without the line feed; nullopt when the child closed
   // stdout or the deadline passed first.
   std::optional<std::string> ReadLine(Clock::time_point deadline);
+  // Closes this end of its stdout pipe, as a reader that has read all it wanted (| head -1).
+  void CloseStdout();
   // Waits for the child to end and reaps it.
   ChildCost Wait();
   // Waits until the deadline; nullopt when the child is still running then.

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "AuditLog.h"
@@ -14,16 +16,42 @@
 namespace quorvex::cli {
 namespace {
 
+int Sync(int fd) {
+#ifdef __linux__
+  return ::fdatasync(fd);  // the data and the size; not the times
+#else
+  return ::fsync(fd);
+#endif
+}
+
 class PosixAppendFile final : public AppendFile {
  public:
   explicit PosixAppendFile(UniqueFd fd) : fd_(std::move(fd)) {}
 
-  bool Append(const std::string& line) override {
-    ssize_t written = -1;
+  bool Append(const std::string& line, std::string* error) override {
+    // One write is the normal path; a short one (a signal, a quota) is continued at the end
+    // of the file, so the line still gets its line feed and the next line starts on its own.
+    std::string_view rest = line;
+    while (!rest.empty()) {
+      const ssize_t n = ::write(fd_.Get(), rest.data(), rest.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        *error = n < 0 ? std::generic_category().message(errno) : "nothing written";
+        return false;
+      }
+      rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    // On the disk before the run is reported ended: the record must outlive a power cut.
+    int synced = -1;
     do {
-      written = ::write(fd_.Get(), line.data(), line.size());
-    } while (written < 0 && errno == EINTR);
-    return written == static_cast<ssize_t>(line.size());
+      synced = Sync(fd_.Get());
+    } while (synced != 0 && errno == EINTR);
+    // A pipe or a terminal (--log-file /dev/stderr) cannot be synchronised, and need not be.
+    if (synced != 0 && errno != EINVAL && errno != ENOTSUP) {
+      *error = std::generic_category().message(errno);
+      return false;
+    }
+    return true;
   }
 
  private:

@@ -5,6 +5,8 @@
 #endif
 #include <windows.h>
 
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "AuditLog.h"
@@ -18,11 +20,29 @@ class Win32AppendFile final : public AppendFile {
  public:
   explicit Win32AppendFile(UniqueHandle handle) : handle_(std::move(handle)) {}
 
-  bool Append(const std::string& line) override {
-    DWORD written = 0;
-    return ::WriteFile(handle_.Get(), line.data(), static_cast<DWORD>(line.size()), &written,
-                       nullptr) != FALSE &&
-           written == line.size();
+  bool Append(const std::string& line, std::string* error) override {
+    // One write is the normal path; a short one is continued, so the line keeps its line feed.
+    std::string_view rest = line;
+    while (!rest.empty()) {
+      DWORD written = 0;
+      if (::WriteFile(handle_.Get(), rest.data(), static_cast<DWORD>(rest.size()), &written,
+                      nullptr) == FALSE) {
+        *error = "Windows error " + std::to_string(::GetLastError());
+        return false;
+      }
+      if (written == 0) {
+        *error = "nothing written";
+        return false;
+      }
+      rest.remove_prefix(written);
+    }
+    // On the disk before the run is reported ended; a pipe or a console needs no flushing.
+    if (::GetFileType(handle_.Get()) == FILE_TYPE_DISK &&
+        ::FlushFileBuffers(handle_.Get()) == FALSE) {
+      *error = "Windows error " + std::to_string(::GetLastError());
+      return false;
+    }
+    return true;
   }
 
  private:

@@ -12,7 +12,9 @@ namespace quorvex::cli {
 class AppendFile {
  public:
   virtual ~AppendFile() = default;
-  virtual bool Append(const std::string& line) = 0;
+  // Writes the whole line (a short write is continued, never left without its line feed),
+  // then makes it durable. false with *error set (the system's reason) when it cannot.
+  virtual bool Append(const std::string& line, std::string* error) = 0;
 };
 
 // Opens (creating it when missing) the file for appending; nullptr with *error set when it
@@ -24,14 +26,18 @@ std::string HostName();
 std::string UserName();
 // Now, in UTC: 2026-12-10T13:45:07Z.
 std::string UtcNow();
+// The UTF-8 path made absolute against the current folder, so that a record read later, on
+// another machine or from another folder, still says where the file was; as given when the
+// current folder is unknown.
+std::string AbsolutePath(const std::string& path);
 
 // The audit record of --log-file: one JSON line for every device command and port when it
 // ends, with what was done, to which instrument, by whom, and how it ended.
 class AuditLog {
  public:
   explicit AuditLog(std::unique_ptr<AppendFile> file) : file_(std::move(file)) {}
-  // false when the line could not be written whole.
-  bool Record(const RunRecord& record);
+  // false with *error set when the line could not be written whole and made durable.
+  bool Record(const RunRecord& record, std::string* error);
 
  private:
   std::unique_ptr<AppendFile> file_;

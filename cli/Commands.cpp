@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,6 +30,7 @@
 #include "Sequences.h"
 #include "Sha256.h"
 #include "Simulator.h"
+#include "StandardStreams.h"
 #include "TComPort.h"
 #include "TerminalOperator.h"
 
@@ -38,7 +40,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The program's own usage errors: on stderr, with --json too.
-void Error(const std::string& text) { std::fprintf(stderr, "quorvex-cli: %s\n", text.c_str()); }
+void Error(const std::string& text) {
+  WriteStandard(StandardStream::Err, "quorvex-cli: " + text + "\n");
+}
 
 std::unique_ptr<Output> MakeOutput(const GlobalOptions& options, bool severalPorts) {
   return options.json ? MakeJsonOutput() : MakeTextOutput(options.quiet, severalPorts);
@@ -122,39 +126,62 @@ struct DeviceJob {
   std::string command;
   std::string sector;  // the sector field's text
   std::optional<std::string> file;
+  // Of the file as checked before any port was opened; a run that reads the file records
+  // what it read instead.
   std::optional<std::string> sha256;
   std::optional<std::string> name;
   DeviceBody body;
 };
+
+// The sector field's number, when it names one of the 64 sectors.
+std::optional<int> SectorOf(const std::string& text) {
+  if (const auto n = ParseInteger(text); n && *n >= kFirstSector && *n <= kLastSector) {
+    return static_cast<int>(*n);
+  }
+  return std::nullopt;
+}
+
+// The record of a command that ended on a port, or before any port, with `code`.
+RunRecord RecordOf(const DeviceJob& job, const std::string& port, int code) {
+  RunRecord record;
+  record.command = job.command;
+  record.port = port;
+  record.file = job.file;
+  record.sha256 = job.sha256;
+  record.sector = SectorOf(job.sector);
+  record.name = job.name;
+  record.exit = code;
+  return record;
+}
 
 RunRecord RunOnPort(const GlobalOptions& options, const DeviceJob& job, const Target& target,
                     Output& output) {
   const auto start = Clock::now();
   TerminalOperator op(output, target.name, options.yes);
   op.SetSectorText(job.sector);
-  int code = kExitDone;
+  RunRecord record = RecordOf(job, target.name, kExitDone);
   {
     Connection connection(op, output);
+    Device& device = connection.device();
     // The open command first: a file that cannot be used stops before the line is touched.
-    if (job.file && connection.device().OpenFirmware(*job.file)) {
-      code = kExitBadInput;
+    if (job.file && device.OpenFirmware(*job.file)) {
+      record.exit = kExitBadInput;
     } else {
-      code = connection.Open(target);
-      if (code == kExitDone) code = job.body(connection.device(), op);
+      record.exit = connection.Open(target);
+      if (record.exit == kExitDone) record.exit = job.body(device, op);
+    }
+    // The run read the file again: what it sent is what it read then, whatever the file
+    // held at the first check. Decoding unscrambles RawFile in place; the image alone fixes
+    // the file it came from, so the file's bytes are encoded from it again.
+    if (job.file && device.FileRead()) {
+      const auto file = std::make_unique<FileBytes>();
+      EncodeImage(device.Image, *file);
+      record.sha256 = Sha256Hex(file->data(), file->size());
+      record.name = SectorName(DeriveSectorInf(device.Image));
     }
   }
-  RunRecord record;
-  record.command = job.command;
-  record.port = target.name;
   record.usbSerial = target.usbSerial;
-  record.file = job.file;
-  record.sha256 = job.sha256;
-  if (const auto n = ParseInteger(job.sector); n && *n >= kFirstSector && *n <= kLastSector) {
-    record.sector = static_cast<int>(*n);
-  }
-  record.name = job.name;
-  record.exit = code;
-  record.ended = code == kExitDone ? "ok" : op.LastReport();
+  record.ended = record.exit == kExitDone ? "ok" : op.LastReport();
   record.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   record.log = op.LogLines();
   return record;
@@ -167,9 +194,23 @@ int RunDeviceCommand(const GlobalOptions& options, const DeviceJob& job,
   const std::unique_ptr<Output> output = MakeOutput(options, targets.size() > 1);
   std::vector<RunRecord> records(targets.size());
   const auto runOne = [&](std::size_t i) {
-    records[i] = RunOnPort(options, job, targets[i], *output);
-    if (audit && !audit->Record(records[i])) {
-      output->Note(records[i].port, "cannot write the audit record to " + options.logFile);
+    RunRecord& record = records[i];
+    try {
+      record = RunOnPort(options, job, targets[i], *output);
+    } catch (const std::exception& error) {
+      // A run's thread must not take the process down: the port ends as a failure, the
+      // others go on, and its audit record is still written.
+      record = RecordOf(job, targets[i].name, kExitFailed);
+      record.usbSerial = targets[i].usbSerial;
+      record.ended = error.what();
+      output->Note(record.port, error.what());
+    }
+    std::string error;
+    if (audit && !audit->Record(record, &error)) {
+      // A run nobody can account for has not ended well, whatever the instrument said.
+      record.exit = kExitFailed;
+      record.ended = "cannot write the audit record to " + options.logFile + ": " + error;
+      output->Note(record.port, record.ended);
     }
   };
   if (targets.size() == 1) {
@@ -324,11 +365,18 @@ int RunClear(const GlobalOptions& options, const std::string& sector) {
 int RunProgram(const GlobalOptions& options, const std::string& file, const std::string& sector) {
   // The file is checked once, before any port is opened: a file that fails here reaches no
   // instrument. Each run then opens and reads it again, as the window's run does.
+  const auto start = Clock::now();
   FileBytes raw{};
   {
     const std::unique_ptr<Output> output = MakeOutput(options, false);
     TerminalOperator op(*output, "", options.yes);
-    if (ReportFileFailure(op, ReadFirmwareFile(file, raw, nullptr))) return kExitBadInput;
+    if (ReportFileFailure(op, ReadFirmwareFile(file, raw, nullptr))) {
+      // No port ran: the result a script waits for belongs to none.
+      RunRecord record = RecordOf({"program", sector, file, {}, {}, {}}, "", kExitBadInput);
+      record.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+      output->Result(record);
+      return kExitBadInput;
+    }
   }
   const std::string sha256 = Sha256Hex(raw.data(), raw.size());
   FileBytes image{};

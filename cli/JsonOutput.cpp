@@ -5,11 +5,11 @@
 #include <cmath>
 
 #include <chrono>
-#include <cstdio>
 #include <map>
 #include <mutex>
 
 #include "Output.h"
+#include "StandardStreams.h"
 #include "Texts.h"
 
 namespace quorvex::cli {
@@ -122,9 +122,7 @@ class JsonOutput final : public Output {
   void Emit(const json& event) {
     // Bytes that are not UTF-8 (a name the code page left undefined) are replaced, not fatal.
     const std::string line = event.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-    const std::lock_guard lock(mutex_);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    WriteStandard(StandardStream::Out, line);
   }
 
   std::mutex mutex_;

@@ -1,10 +1,32 @@
 #include <unistd.h>
 
+#include <cerrno>
+#include <system_error>
+
 #include "Output.h"
+#include "StandardStreams.h"
 
 namespace quorvex::cli {
 
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) != 0; }
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+// Straight to the descriptor: nothing is left in a stdio buffer that the exit would try to
+// write again.
+bool WriteAllToStandard(StandardStream stream, std::string_view text, std::string* error,
+                        bool* readerGone) {
+  const int fd = stream == StandardStream::Out ? STDOUT_FILENO : STDERR_FILENO;
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *readerGone = n < 0 && errno == EPIPE;
+      *error = n < 0 ? std::generic_category().message(errno) : "nothing written";
+      return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
 
 }  // namespace quorvex::cli

@@ -8,14 +8,16 @@
 
 #include "Output.h"
 #include "ProgressBar.h"
+#include "StandardStreams.h"
 
 namespace quorvex::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Every line goes through the one writer that gives up a stream that cannot be written.
 void Put(std::FILE* stream, std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
+  WriteStandard(stream == stdout ? StandardStream::Out : StandardStream::Err, text);
 }
 
 // The width of UTF-8 text on a terminal, one column a character.
@@ -70,7 +72,7 @@ class TextOutput final : public Output {
       Put(stderr, " [y/N] y\n");
     } else if (several_) {
       Put(stderr, " [y/N] n (several ports are not asked; -y answers yes)\n");
-    } else if (!StdinIsTerminal()) {
+    } else if (!StdinIsTerminal() || !StandardStreamWorks(StandardStream::Err)) {
       Put(stderr, " [y/N] n (no terminal to ask; -y answers yes)\n");
     } else {
       Put(stderr, " [y/N] ");
@@ -87,7 +89,7 @@ class TextOutput final : public Output {
 
   void Progress(const std::string& port, int percent, std::size_t bytes, std::size_t total,
                 bool end) override {
-    if (!barOnTerminal_) return;
+    if (!barOnTerminal_ || !StandardStreamWorks(StandardStream::Err)) return;
     const std::lock_guard lock(mutex_);
     if (!several_) {
       if (!bar_) {

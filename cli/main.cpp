@@ -1,6 +1,8 @@
 // quorvex-cli: the programmer's commands from a terminal or a script.
 #include <CLI/CLI.hpp>
 
+#include <csignal>
+#include <exception>
 #include <string>
 
 #include "CommandLine.h"
@@ -8,16 +10,17 @@
 #include "ExitCode.h"
 #include "Interrupt.h"
 #include "QuorvexVersion.h"
+#include "StandardStreams.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
-int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends the program anyway
-#ifdef _WIN32
-  SetConsoleOutputCP(CP_UTF8);  // every text written is UTF-8
-#endif
-  using namespace quorvex::cli;
+namespace {
+
+using namespace quorvex::cli;
+
+int Run(int argc, char** argv) {
   CLI::App app{
       "Quorvex: writes firmware into the 64 flash sectors of the scanner \"ЗЕЛТАР-R52 VX 8\".\n"
       "Log lines go to stdout, messages to stderr as CAPTION: TEXT.\n"
@@ -91,4 +94,25 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends th
     return parsed == 0 ? kExitDone : kExitBadInput;
   }
   return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  SetConsoleOutputCP(CP_UTF8);  // every text written is UTF-8
+#else
+  // A reader that goes away (| head) must not end the runs half way: a write to its pipe
+  // fails instead, and that stream is given up.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+  // Whatever goes wrong ends with a line that says what, and exit 1, never an abort.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& error) {
+    WriteStandard(StandardStream::Err, std::string("quorvex-cli: ") + error.what() + "\n");
+  } catch (...) {
+    WriteStandard(StandardStream::Err, "quorvex-cli: an unexpected error\n");
+  }
+  return kExitFailed;
 }

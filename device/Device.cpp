@@ -190,12 +190,14 @@ bool Device::Program() {
 }
 
 bool Device::ReadFile() {
+  fileRead_ = false;
   if (FileName.empty()) {
     op_.MessageBox(text::kOpenFile, text::kCaptionError, kMbOk | kMbIconError);
     return true;
   }
   if (ReportFileFailure(op_, ReadFirmwareFile(FileName, RawFile, &FileSize))) return true;
   DecodeImage(RawFile, Image);
+  fileRead_ = true;
   return false;
 }
 

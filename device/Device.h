@@ -66,6 +66,9 @@ class Device {
 
   // True when the last Program() ended because the operator asked it to stop.
   [[nodiscard]] bool Stopped() const { return stopped_; }
+  // True when the last ReadFile() read the whole file into RawFile and decoded it into Image:
+  // what a run then sends is exactly those bytes.
+  [[nodiscard]] bool FileRead() const { return fileRead_; }
 
   TComPort& Port;
   std::array<std::uint8_t, 256> Request{};
@@ -89,6 +92,7 @@ class Device {
   Operator& op_;
   Pause pause_;
   bool stopped_ = false;
+  bool fileRead_ = false;
 };
 
 }  // namespace quorvex

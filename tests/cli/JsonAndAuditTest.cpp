@@ -1,12 +1,22 @@
 // --json and --log-file: what a script reads must say what the text says, and every line must
 // parse, whatever the texts hold and however many programs append to one file.
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <chrono>
+#include <map>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "ChildProcess.h"
+#include "FirmwareImage.h"
+#include "FlashState.h"
 #include "Processes.h"
 #include "SampleFirmware.h"
 #include "Sha256.h"
@@ -40,6 +50,13 @@ std::string LogText(const std::vector<json>& events) {
   for (const json& e : OfKind(events, "log")) text += e.at("text").get<std::string>() + "\n";
   return text;
 }
+
+std::string Sha256Of(const std::string& bytes) {
+  return cli::Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+// The audit file's records, each line parsed on its own.
+std::vector<json> Records(const std::string& path) { return Events(Slurp(path)); }
 
 // A name with a quote, a backslash and Cyrillic, as the instrument stores it (Windows-1251).
 const std::string kAwkwardName = "\xD2\xE5\xF1\xF2 \"q\" \\";
@@ -191,6 +208,194 @@ TEST(AuditLogTest, TwoProgramsAppendWholeRecordsToOneFile) {
   std::vector<std::string> expected;
   for (const auto& sim : sims) expected.push_back(sim->Port());
   EXPECT_EQ(ports, expected);
+}
+
+// A file that cannot be used ends with a result too, of no port, so that a script reading
+// the events always learns how the command ended.
+TEST_F(JsonOutputTest, UnusableFileEndsWithAResultOfNoPort) {
+  const std::string missing = (ws_.Dir() / "missing.fls").string();
+  const CliResult run = ws_.Run({"--json", "--simulate", "program", missing, "-s", "7"});
+  EXPECT_EQ(run.code, 2);
+  EXPECT_EQ(run.err, "");
+  const std::vector<json> events = Events(run.out);
+  ASSERT_FALSE(events.empty());
+  const json& result = events.back();
+  EXPECT_EQ(result.at("event"), "result");
+  EXPECT_FALSE(result.contains("port"));
+  EXPECT_EQ(result.at("command"), "program");
+  EXPECT_EQ(result.at("exit"), 2);
+  EXPECT_EQ(result.at("file"), missing);
+  EXPECT_TRUE(result.at("sha256").is_null());
+  EXPECT_EQ(result.at("sector"), 7);
+}
+
+// Progress events, timed as a script reads them: two ports, each transfer slowed so that it
+// takes far longer than a tenth of a second per block answer would allow unthrottled.
+TEST_F(JsonOutputTest, ProgressComesAtMostTenTimesASecondPerPort) {
+  SimProcess a(ws_.Dir(), {"--fault", "delay-ms=2"}, "a");
+  SimProcess b(ws_.Dir(), {"--fault", "delay-ms=2"}, "b");
+  ASSERT_TRUE(a.Ready() && b.Ready());
+  bench::ChildProcess cli;
+  std::string error;
+  const auto started = Clock::now();
+  ASSERT_TRUE(
+      cli.Start({{QUORVEX_CLI, "--json", "-p", a.Port(), "-p", b.Port(), "program", fw_, "-s", "4"},
+                 {"XDG_CONFIG_HOME=" + ws_.Config().string()},
+                 bench::Redirect::Pipe(),
+                 bench::Redirect::Null()},
+                &error))
+      << error;
+  std::map<std::string, std::vector<json>> progress;
+  auto lastRead = started;
+  while (const auto line = cli.ReadLine(Clock::now() + std::chrono::seconds(60))) {
+    const json event = json::parse(*line, nullptr, false);
+    ASSERT_FALSE(event.is_discarded()) << *line;
+    lastRead = Clock::now();
+    if (event.at("event") == "progress") progress[event.at("port")].push_back(event);
+  }
+  ASSERT_EQ(cli.Wait().exitCode, 0);
+  const double seconds = std::chrono::duration<double>(lastRead - started).count();
+  ASSERT_EQ(progress.size(), 2U);
+  for (const auto& [port, events] : progress) {
+    EXPECT_GE(events.size(), 2U) << port;
+    EXPECT_LE(static_cast<double>(events.size()), 10 * seconds + 2)
+        << port << ": " << events.size() << " events in " << seconds << " s";
+    EXPECT_EQ(events.back().at("percent"), 100) << port;
+  }
+}
+
+struct AuditFailureCase {
+  const char* name;
+  bool json;
+};
+
+void PrintTo(const AuditFailureCase& c, std::ostream* os) { *os << c.name; }
+
+class AuditFailureTest : public ::testing::TestWithParam<AuditFailureCase> {};
+
+// A record that cannot be written fails the port's run, and says so naming the file.
+TEST_P(AuditFailureTest, ExitOneNamingTheFile) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  Workspace ws;
+  std::vector<std::string> args = {"--simulate", "--log-file", "/dev/full", "check"};
+  if (GetParam().json) args.insert(args.begin(), "--json");
+  const CliResult run = ws.Run(args);
+  EXPECT_EQ(run.code, 1);
+  const std::string why = "cannot write the audit record to /dev/full: ";
+  if (!GetParam().json) {
+    EXPECT_NE(run.err.find("quorvex-cli: " + why), std::string::npos) << run.err;
+    return;
+  }
+  EXPECT_EQ(run.err, "");
+  const std::vector<json> events = Events(run.out);
+  const std::vector<json> messages = OfKind(events, "message");
+  ASSERT_EQ(messages.size(), 1U) << run.out;
+  EXPECT_EQ(messages.front().at("caption"), "quorvex-cli");
+  EXPECT_TRUE(messages.front().contains("port"));
+  EXPECT_TRUE(messages.front().at("text").get<std::string>().starts_with(why)) << run.out;
+  const std::vector<json> results = OfKind(events, "result");
+  ASSERT_EQ(results.size(), 1U);
+  EXPECT_EQ(results.front().at("exit"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, AuditFailureTest,
+                         ::testing::ValuesIn(std::vector<AuditFailureCase>{{"Text", false},
+                                                                           {"Json", true}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A record read later, from anywhere, says which folder the file was in; the result event
+// keeps the path as the script gave it.
+TEST(AuditLogTest, FileIsAbsoluteAndTheResultKeepsItAsGiven) {
+  Workspace ws;
+  const std::string fw = ws.Firmware();
+  const std::string given = fs::relative(fw, fs::current_path()).string();
+  ASSERT_FALSE(given.empty());
+  ASSERT_FALSE(fs::path(given).is_absolute());
+  const std::string log = (ws.Dir() / "audit.jsonl").string();
+  const CliResult run =
+      ws.Run({"--json", "--simulate", "--log-file", log, "program", given, "-s", "2"});
+  ASSERT_EQ(run.code, 0) << run.out;
+  const std::vector<json> records = Records(log);
+  ASSERT_EQ(records.size(), 1U);
+  const std::string file = records.front().at("file");
+  EXPECT_TRUE(fs::path(file).is_absolute()) << file;
+  EXPECT_TRUE(fs::equivalent(file, fw)) << file;
+  const std::vector<json> results = OfKind(Events(run.out), "result");
+  ASSERT_EQ(results.size(), 1U);
+  EXPECT_EQ(results.front().at("file"), given);
+}
+
+// A stopped process answers nothing until it is continued; continued on every way out.
+class Paused {
+ public:
+  explicit Paused(pid_t pid) : pid_(pid) { ::kill(pid_, SIGSTOP); }
+  ~Paused() { Continue(); }
+  Paused(const Paused&) = delete;
+  Paused& operator=(const Paused&) = delete;
+  void Continue() const { ::kill(pid_, SIGCONT); }
+
+ private:
+  pid_t pid_;
+};
+
+// The file is replaced after the first check, while one port's run waits for its device
+// check: each port's record and result carry what that port read and sent.
+TEST(AuditLogTest, FileReplacedDuringTheRunsIsRecordedAsEachPortSentIt) {
+  Workspace ws;
+  const std::string stateA = (ws.Dir() / "a.state").string();
+  const std::string stateB = (ws.Dir() / "b.state").string();
+  SimProcess a(ws.Dir(), {"--state", stateA}, "a");
+  SimProcess b(ws.Dir(), {"--state", stateB}, "b");
+  ASSERT_TRUE(a.Ready() && b.Ready());
+  const std::string fw = ws.Firmware();
+  const std::string before = Slurp(fw);
+  const std::string log = (ws.Dir() / "audit.jsonl").string();
+
+  Paused pausedB(b.Pid());
+  CliProcess cli(ws.Dir(), ws.Config(),
+                 {"--json", "--log-file", log, "-p", a.Port(), "-p", b.Port(), "-y", "program", fw,
+                  "-s", "3"});
+  // a has read the file for its run; b has opened it and waits for its device check.
+  const std::string aRead =
+      R"("port":")" + a.Port() + R"(","text":"Чтение информации о секторе...")";
+  const std::string bOpened = R"("port":")" + b.Port() + R"(","text":"Открыт файл: )";
+  for (int i = 0; i < 500; ++i) {
+    const std::string out = cli.OutputSoFar();
+    if (out.find(aRead) != std::string::npos && out.find(bOpened) != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const std::string replacement = (ws.Dir() / "replacement.fls").string();
+  WriteFirmwareFile(replacement, SampleImage("SWAPPED", false));
+  fs::rename(replacement, fw);
+  const std::string after = Slurp(fw);
+  ASSERT_NE(Sha256Of(before), Sha256Of(after));
+  pausedB.Continue();
+  const CliResult run = cli.Wait();
+  ASSERT_EQ(run.code, 0) << run.out;
+
+  const std::map<std::string, std::pair<std::string, std::string>> sent = {
+      {a.Port(), {Sha256Of(before), "ROBUST"}}, {b.Port(), {Sha256Of(after), "SWAPPED"}}};
+  std::vector<json> reports = Records(log);
+  const std::vector<json> results = OfKind(Events(run.out), "result");
+  reports.insert(reports.end(), results.begin(), results.end());
+  ASSERT_EQ(reports.size(), 4U);
+  for (const json& report : reports) {
+    const auto& [sha256, name] = sent.at(report.at("port"));
+    EXPECT_EQ(report.at("sha256"), sha256) << report.dump();
+    EXPECT_EQ(report.at("name"), name) << report.dump();
+  }
+
+  // What each instrument holds is what its record says it was sent.
+  a.Stop();
+  b.Stop();
+  for (const auto& [state, name] : {std::pair{stateA, "ROBUST"}, std::pair{stateB, "SWAPPED"}}) {
+    sim::FlashState flash;
+    std::string error;
+    ASSERT_TRUE(flash.Load(state, &error)) << error;
+    const FileBytes image = SampleImage(name, false);
+    const auto sector = flash.Sector(2);
+    EXPECT_TRUE(std::equal(sector.begin(), sector.end(), image.begin())) << name;
+  }
 }
 
 }  // namespace

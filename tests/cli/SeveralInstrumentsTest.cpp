@@ -205,5 +205,23 @@ TEST(SeveralPortsQuestion, WithoutYesEveryWrittenSectorIsKept) {
   EXPECT_EQ(ws.Run({"-p", a.Port(), "-p", b.Port(), "-y", "-q", "program", fw, "-s", "9"}).code, 0);
 }
 
+// A failure outranks a decline: one silent instrument and one whose written sector is kept
+// end the command with 1, each port's summary with its own code.
+TEST(SeveralPortsExitCode, SilentAndDeclinedGiveOne) {
+  Workspace ws;
+  SimProcess silent(ws.Dir(), {"--fault", "silent"}, "silent");
+  SimProcess written(ws.Dir(), {}, "written");
+  ASSERT_TRUE(silent.Ready() && written.Ready());
+  const std::string fw = (ws.Dir() / "written.fls").string();
+  WriteFirmwareFile(fw, SampleImage("W", true));
+  ASSERT_EQ(ws.Run({"-p", written.Port(), "-q", "program", fw, "-s", "6"}).code, 0);
+
+  const CliResult result =
+      ws.Run({"-p", silent.Port(), "-p", written.Port(), "-q", "program", fw, "-s", "6"});
+  EXPECT_EQ(result.code, 1) << result.err;
+  EXPECT_NE(result.err.find(silent.Port() + ": exit 1, "), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find(written.Port() + ": exit 4, "), std::string::npos) << result.err;
+}
+
 }  // namespace
 }  // namespace quorvex::test

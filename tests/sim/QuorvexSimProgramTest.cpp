@@ -48,6 +48,8 @@ class SimProcess {
   }
 
   void Signal(int signal) const { child_.Signal(signal); }
+  // Stops reading its stdout, as `quorvex-sim | head -1` does.
+  void CloseStdout() { child_.CloseStdout(); }
 
  private:
   bench::ChildProcess child_;
@@ -84,6 +86,21 @@ TEST_F(ProgramDir, ExitsWithZeroWhenTheFaultHangsUpTheLine) {
   ASSERT_TRUE(host.Write(Hex("02 00 32 00 CB")));
   EXPECT_EQ(ToHex(host.Read(4)), "01 00 CD 31");
   EXPECT_EQ(sim.Line(), "quorvex-sim: line hung up after the image block given to hangup-after");
+  EXPECT_EQ(sim.Wait(), 0);
+}
+
+// A reader that has gone away neither ends the service nor the clean exit: the line keeps
+// being answered, and the hang-up line that can no longer be printed ends it with 0.
+TEST_F(ProgramDir, ServesOnAfterItsReaderHasGone) {
+  SimProcess sim({"--fault", "hangup-after=0"});
+  const std::string port = sim.Line();
+  ASSERT_FALSE(port.empty());
+  sim.CloseStdout();
+  test::LineHost host(port);
+  ASSERT_TRUE(host.Write(Hex("01 00 02 FC")));
+  EXPECT_EQ(ToHex(host.Read(6)), "03 00 FD 45 B3 07");
+  ASSERT_TRUE(host.Write(Hex("02 00 32 00 CB")));
+  EXPECT_EQ(ToHex(host.Read(4)), "01 00 CD 31");
   EXPECT_EQ(sim.Wait(), 0);
 }
 
