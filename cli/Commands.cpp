@@ -40,8 +40,11 @@ using Clock = std::chrono::steady_clock;
 // The program's own usage errors: on stderr, with --json too.
 void Error(const std::string& text) { std::fprintf(stderr, "quorvex-cli: %s\n", text.c_str()); }
 
-std::unique_ptr<Output> MakeOutput(const GlobalOptions& options, bool severalPorts) {
-  return options.json ? MakeJsonOutput() : MakeTextOutput(options.quiet, severalPorts);
+// `ports`: the names of the ports the command runs on, in the order given; none for a
+// command without a port.
+std::unique_ptr<Output> MakeOutput(const GlobalOptions& options,
+                                   const std::vector<std::string>& ports = {}) {
+  return options.json ? MakeJsonOutput() : MakeTextOutput(options.quiet, ports);
 }
 
 int ExitCodeOf(RunResult result) {
@@ -164,7 +167,9 @@ RunRecord RunOnPort(const GlobalOptions& options, const DeviceJob& job, const Ta
 // device and operator, and reports each run's end.
 int RunDeviceCommand(const GlobalOptions& options, const DeviceJob& job,
                      std::unique_ptr<AuditLog> audit, const std::vector<Target>& targets) {
-  const std::unique_ptr<Output> output = MakeOutput(options, targets.size() > 1);
+  std::vector<std::string> names;
+  for (const Target& target : targets) names.push_back(target.name);
+  const std::unique_ptr<Output> output = MakeOutput(options, names);
   std::vector<RunRecord> records(targets.size());
   const auto runOne = [&](std::size_t i) {
     records[i] = RunOnPort(options, job, targets[i], *output);
@@ -213,9 +218,7 @@ bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
 class FileCommand {
  public:
   FileCommand(const GlobalOptions& options, std::string command)
-      : output_(MakeOutput(options, false)),
-        op_(*output_, "", false),
-        command_(std::move(command)) {}
+      : output_(MakeOutput(options)), op_(*output_, "", false), command_(std::move(command)) {}
 
   Output& output() { return *output_; }
   TerminalOperator& op() { return op_; }
@@ -321,7 +324,7 @@ int RunProgram(const GlobalOptions& options, const std::string& file, const std:
   // instrument. Each run then opens and reads it again, as the window's run does.
   FileBytes raw{};
   {
-    const std::unique_ptr<Output> output = MakeOutput(options, false);
+    const std::unique_ptr<Output> output = MakeOutput(options);
     TerminalOperator op(*output, "", options.yes);
     if (ReportFileFailure(op, ReadFirmwareFile(file, raw, nullptr))) return kExitBadInput;
   }
