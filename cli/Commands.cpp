@@ -44,8 +44,11 @@ void Error(const std::string& text) {
   WriteStandard(StandardStream::Err, "quorvex-cli: " + text + "\n");
 }
 
-std::unique_ptr<Output> MakeOutput(const GlobalOptions& options, bool severalPorts) {
-  return options.json ? MakeJsonOutput() : MakeTextOutput(options.quiet, severalPorts);
+// `ports`: the names of the ports the command runs on, in the order given; none for a
+// command without a port.
+std::unique_ptr<Output> MakeOutput(const GlobalOptions& options,
+                                   const std::vector<std::string>& ports = {}) {
+  return options.json ? MakeJsonOutput() : MakeTextOutput(options.quiet, ports);
 }
 
 int ExitCodeOf(RunResult result) {
@@ -191,7 +194,9 @@ RunRecord RunOnPort(const GlobalOptions& options, const DeviceJob& job, const Ta
 // device and operator, and reports each run's end.
 int RunDeviceCommand(const GlobalOptions& options, const DeviceJob& job,
                      std::unique_ptr<AuditLog> audit, const std::vector<Target>& targets) {
-  const std::unique_ptr<Output> output = MakeOutput(options, targets.size() > 1);
+  std::vector<std::string> names;
+  for (const Target& target : targets) names.push_back(target.name);
+  const std::unique_ptr<Output> output = MakeOutput(options, names);
   std::vector<RunRecord> records(targets.size());
   const auto runOne = [&](std::size_t i) {
     RunRecord& record = records[i];
@@ -258,9 +263,7 @@ bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
 class FileCommand {
  public:
   FileCommand(const GlobalOptions& options, std::string command)
-      : output_(MakeOutput(options, false)),
-        op_(*output_, "", false),
-        command_(std::move(command)) {}
+      : output_(MakeOutput(options)), op_(*output_, "", false), command_(std::move(command)) {}
 
   Output& output() { return *output_; }
   TerminalOperator& op() { return op_; }
@@ -368,7 +371,7 @@ int RunProgram(const GlobalOptions& options, const std::string& file, const std:
   const auto start = Clock::now();
   FileBytes raw{};
   {
-    const std::unique_ptr<Output> output = MakeOutput(options, false);
+    const std::unique_ptr<Output> output = MakeOutput(options);
     TerminalOperator op(*output, "", options.yes);
     if (ReportFileFailure(op, ReadFirmwareFile(file, raw, nullptr))) {
       // No port ran: the result a script waits for belongs to none.

@@ -54,9 +54,10 @@ class Output {
 };
 
 // Text for people: log lines on stdout, messages on stderr as CAPTION: TEXT. With several
-// ports every line starts with the port's name and ": ", each transfer keeps a progress
-// line of its own, and the results end with one summary line per port on stderr.
-std::unique_ptr<Output> MakeTextOutput(bool quiet, bool severalPorts);
+// `ports` (their names, in the order given) every line starts with the port's name and ": ",
+// each transfer keeps a progress row of its own, in that order, and the results end with one
+// summary line per port on stderr.
+std::unique_ptr<Output> MakeTextOutput(bool quiet, const std::vector<std::string>& ports);
 // NDJSON events on stdout, one object a line; nothing on stderr.
 std::unique_ptr<Output> MakeJsonOutput();
 

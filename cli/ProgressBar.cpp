@@ -2,23 +2,37 @@
 
 #include <cmath>
 
+#include "Columns.h"
+
 namespace quorvex::cli {
 
-std::string ProgressBar::Render(int percent, std::size_t bytes, std::size_t total, double seconds) {
-  constexpr int kWidth = 30;
-  const int filled = percent < 0 ? 0 : percent > 100 ? kWidth : percent * kWidth / 100;
-  std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                     std::string(static_cast<std::size_t>(kWidth - filled), '.') + "]";
-  char tail[128];
+std::string ProgressBar::Bar(int percent, std::size_t width) {
+  const int clamped = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+  const std::size_t filled = static_cast<std::size_t>(clamped) * width / 100;
+  return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]";
+}
+
+ProgressFigures ProgressBar::Figures(int percent, std::size_t bytes, std::size_t total,
+                                     double seconds) {
+  ProgressFigures figures;
+  char text[96];
+  std::snprintf(text, sizeof text, " %3d%%", percent);
+  figures.percent = text;
+  std::snprintf(text, sizeof text, "  %zu/%zu B", bytes, total);
+  figures.bytes = text;
   const double rate = seconds > 0.05 ? static_cast<double>(bytes) / seconds : 0.0;
   if (rate > 0.0 && bytes < total) {
     const auto left = static_cast<long>(std::lround(static_cast<double>(total - bytes) / rate));
-    std::snprintf(tail, sizeof tail, " %3d%%  %zu/%zu B  %.1f KB/s  %ld:%02ld left", percent, bytes,
-                  total, rate / 1024.0, left / 60, left % 60);
-  } else {
-    std::snprintf(tail, sizeof tail, " %3d%%  %zu/%zu B", percent, bytes, total);
+    std::snprintf(text, sizeof text, "  %.1f KB/s  %ld:%02ld left", rate / 1024.0, left / 60,
+                  left % 60);
+    figures.rate = text;
   }
-  return line + tail;
+  return figures;
+}
+
+std::string ProgressBar::Render(int percent, std::size_t bytes, std::size_t total, double seconds) {
+  const ProgressFigures f = Figures(percent, bytes, total, seconds);
+  return Bar(percent, 30) + f.percent + f.bytes + f.rate;
 }
 
 void ProgressBar::Start() {
@@ -33,15 +47,32 @@ void ProgressBar::Update(int percent, std::size_t bytes) {
   if (visible_ && now - lastDraw_ < std::chrono::milliseconds(50) && bytes < total_) return;
   lastDraw_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
-  std::fprintf(out_, "\r%s\033[K", Render(percent, bytes, total_, seconds).c_str());
+  std::string line = Render(percent, bytes, total_, seconds);
+  // The last column stays empty: a character there makes some terminals wrap the line.
+  if (const std::size_t columns = columns_ ? columns_() : 0; columns > 1) {
+    line = CutToColumns(line, columns - 1);
+  }
+  const std::size_t drawn = DisplayColumns(line);
+  if (escapes_) {
+    line = "\r" + line + "\033[K";
+  } else {
+    line = "\r" + line + std::string(drawnColumns_ > drawn ? drawnColumns_ - drawn : 0, ' ');
+  }
+  drawnColumns_ = drawn;
+  std::fputs(line.c_str(), out_);
   std::fflush(out_);
   visible_ = true;
 }
 
 void ProgressBar::Clear() {
   if (!visible_) return;
-  std::fprintf(out_, "\r\033[K");
+  if (escapes_) {
+    std::fputs("\r\033[K", out_);
+  } else {
+    std::fputs(("\r" + std::string(drawnColumns_, ' ') + "\r").c_str(), out_);
+  }
   std::fflush(out_);
+  drawnColumns_ = 0;
   visible_ = false;
 }
 

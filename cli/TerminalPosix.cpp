@@ -1,10 +1,14 @@
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string_view>
 #include <system_error>
 
 #include "Output.h"
 #include "StandardStreams.h"
+#include "Terminal.h"
 
 namespace quorvex::cli {
 
@@ -28,5 +32,18 @@ bool WriteAllToStandard(StandardStream stream, std::string_view text, std::strin
   }
   return true;
 }
+
+TerminalSize StderrSize() {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return {};
+  return {size.ws_col, size.ws_row};
+}
+
+StderrEscapes::StderrEscapes() {
+  const char* term = std::getenv("TERM");
+  on_ = term == nullptr || std::string_view(term) != "dumb";
+}
+
+StderrEscapes::~StderrEscapes() = default;
 
 }  // namespace quorvex::cli

@@ -9,6 +9,7 @@
 
 #include "Output.h"
 #include "StandardStreams.h"
+#include "Terminal.h"
 
 namespace quorvex::cli {
 namespace {
@@ -39,6 +40,37 @@ bool WriteAllToStandard(StandardStream stream, std::string_view text, std::strin
   *readerGone = cause == EPIPE;
   *error = cause != 0 ? std::generic_category().message(cause) : "write failed";
   return false;
+}
+
+TerminalSize StderrSize() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info) == FALSE) return {};
+  // The visible window, not the buffer behind it, which may be far wider and longer.
+  return {static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1),
+          static_cast<std::size_t>(info.srWindow.Bottom - info.srWindow.Top + 1)};
+}
+
+// A console before Windows 10 refuses the mode: the caller then draws without escapes.
+StderrEscapes::StderrEscapes() {
+  const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr ||
+      ::GetConsoleMode(handle, &mode) == FALSE) {
+    return;
+  }
+  if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {
+    on_ = true;
+    return;
+  }
+  if (::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE) {
+    on_ = true;
+    restore_ = true;
+    oldMode_ = mode;
+  }
+}
+
+StderrEscapes::~StderrEscapes() {
+  if (restore_) ::SetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), static_cast<DWORD>(oldMode_));
 }
 
 }  // namespace quorvex::cli

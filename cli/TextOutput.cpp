@@ -6,9 +6,12 @@
 #include <map>
 #include <mutex>
 
+#include "Columns.h"
 #include "Output.h"
 #include "ProgressBar.h"
+#include "ProgressRows.h"
 #include "StandardStreams.h"
+#include "Terminal.h"
 
 namespace quorvex::cli {
 namespace {
@@ -18,12 +21,6 @@ using Clock = std::chrono::steady_clock;
 // Every line goes through the one writer that gives up a stream that cannot be written.
 void Put(std::FILE* stream, std::string_view text) {
   WriteStandard(stream == stdout ? StandardStream::Out : StandardStream::Err, text);
-}
-
-// The width of UTF-8 text on a terminal, one column a character.
-std::size_t Columns(const std::string& text) {
-  return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
 // Every line of `text` with the prefix before it.
@@ -42,8 +39,13 @@ std::string Prefixed(const std::string& prefix, std::string_view text) {
 
 class TextOutput final : public Output {
  public:
-  TextOutput(bool quiet, bool severalPorts)
-      : quiet_(quiet), several_(severalPorts), barOnTerminal_(!quiet && StderrIsTerminal()) {}
+  TextOutput(bool quiet, const std::vector<std::string>& ports)
+      : quiet_(quiet),
+        several_(ports.size() > 1),
+        barOnTerminal_(!quiet && StderrIsTerminal()),
+        escapes_(barOnTerminal_ ? std::make_unique<StderrEscapes>() : nullptr),
+        rows_(ports, escapes_ && escapes_->On() ? ProgressRows::Style::InPlace
+                                                : ProgressRows::Style::OneLine) {}
 
   void Log(const std::string& port, std::string_view line) override {
     const std::lock_guard lock(mutex_);
@@ -93,17 +95,17 @@ class TextOutput final : public Output {
     const std::lock_guard lock(mutex_);
     if (!several_) {
       if (!bar_) {
-        bar_ = std::make_unique<ProgressBar>(stderr, total);
+        bar_ = std::make_unique<ProgressBar>(
+            stderr, total, [] { return StderrSize().columns; }, escapes_->On());
         bar_->Start();
       }
       bar_->Update(percent, bytes);
       barEnded_ = end;  // it stays on screen until the next line wipes it
       return;
     }
-    Row& row = rows_[port];
-    if (row.text.empty()) row.started = Clock::now();
-    const double seconds = std::chrono::duration<double>(Clock::now() - row.started).count();
-    row.text = ProgressBar::Render(percent, bytes, total, seconds);
+    const auto start = started_.try_emplace(port, Clock::now()).first->second;
+    rows_.Set(port, percent, bytes, total,
+              std::chrono::duration<double>(Clock::now() - start).count());
     DrawRows(end || bytes >= total);
   }
 
@@ -139,14 +141,14 @@ class TextOutput final : public Output {
     for (const auto& row : rows) {
       for (std::size_t i = 0; i < row.size(); ++i) {
         if (widths.size() <= i) widths.push_back(0);
-        widths[i] = std::max(widths[i], Columns(row[i]));
+        widths[i] = std::max(widths[i], DisplayColumns(row[i]));
       }
     }
     const std::lock_guard lock(mutex_);
     for (const auto& row : rows) {
       std::string line;
       for (std::size_t i = 0; i < row.size(); ++i) {
-        if (i > 0) line += std::string(widths[i - 1] - Columns(row[i - 1]) + 2, ' ');
+        if (i > 0) line += std::string(widths[i - 1] - DisplayColumns(row[i - 1]) + 2, ' ');
         line += row[i];
       }
       Put(stdout, line + "\n");
@@ -158,7 +160,7 @@ class TextOutput final : public Output {
     if (!several_) return;  // one port: exactly the single instrument's output
     const std::lock_guard lock(mutex_);
     WipeBars();
-    rows_.clear();
+    rows_.Clear();  // the summary lines take the rows' place
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", record.seconds);
     std::string line = record.port + ": ";
@@ -169,11 +171,6 @@ class TextOutput final : public Output {
   }
 
  private:
-  struct Row {
-    std::string text;
-    Clock::time_point started{};
-  };
-
   [[nodiscard]] std::string Prefix(const std::string& port) const {
     return several_ && !port.empty() ? port + ": " : std::string();
   }
@@ -184,25 +181,18 @@ class TextOutput final : public Output {
       bar_->Clear();
       if (barEnded_) bar_.reset();
     }
-    if (rowsShown_ > 0) {
-      std::fprintf(stderr, "\033[%dA\r\033[J", rowsShown_);
-      rowsShown_ = 0;
-    }
+    Put(stderr, rows_.Wipe());
+    std::fflush(stderr);
   }
 
-  // One line per transfer under everything else; redrawn at most 20 times a second unless
+  // The rows under everything else, in one write; redrawn at most 20 times a second unless
   // `now` (something else was just printed, or a transfer ended).
   void DrawRows(bool now) {
-    if (bar_) return;
-    if (rows_.empty()) return;
+    if (bar_ || !barOnTerminal_) return;
     const auto time = Clock::now();
-    if (!now && rowsShown_ > 0 && time - lastDraw_ < std::chrono::milliseconds(50)) return;
+    if (!now && rows_.Shown() && time - lastDraw_ < std::chrono::milliseconds(50)) return;
     lastDraw_ = time;
-    WipeBars();
-    for (const auto& [port, row] : rows_) {
-      std::fprintf(stderr, "%s: %s\033[K\n", port.c_str(), row.text.c_str());
-    }
-    rowsShown_ = static_cast<int>(rows_.size());
+    Put(stderr, rows_.Draw(StderrSize()));
     std::fflush(stderr);
   }
 
@@ -210,17 +200,18 @@ class TextOutput final : public Output {
   bool quiet_;
   bool several_;
   bool barOnTerminal_;
-  std::unique_ptr<ProgressBar> bar_;  // one port
+  std::unique_ptr<StderrEscapes> escapes_;  // only on a terminal: it may change its mode
+  std::unique_ptr<ProgressBar> bar_;        // one port
   bool barEnded_ = false;
-  std::map<std::string, Row> rows_;  // several ports, by name
-  int rowsShown_ = 0;
+  ProgressRows rows_;                                 // several ports, in the order given
+  std::map<std::string, Clock::time_point> started_;  // each port's transfer
   Clock::time_point lastDraw_{};
 };
 
 }  // namespace
 
-std::unique_ptr<Output> MakeTextOutput(bool quiet, bool severalPorts) {
-  return std::make_unique<TextOutput>(quiet, severalPorts);
+std::unique_ptr<Output> MakeTextOutput(bool quiet, const std::vector<std::string>& ports) {
+  return std::make_unique<TextOutput>(quiet, ports);
 }
 
 }  // namespace quorvex::cli
