@@ -10,6 +10,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "SystemErrorText.h"
 #include "UniqueFd.h"
 #include "WholeFile.h"
 
@@ -22,7 +23,7 @@ constexpr std::size_t kFlashBytes = kSectors * kSectorBytes;
 constexpr std::size_t kFileBytes = kTag.size() + kFlashBytes + kSectors * kBlockBytes;
 
 std::string Describe(const std::string& what, const std::string& path, int error) {
-  return what + " '" + path + "': " + std::strerror(error);
+  return what + " '" + path + "': " + SystemErrorText(error);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "PseudoTerminal.h"
+#include "SystemErrorText.h"
 
 #include <fcntl.h>
 #include <termios.h>
@@ -12,7 +13,7 @@
 namespace quorvex::sim {
 namespace {
 
-std::string Failure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string Failure(const char* what) { return std::string(what) + ": " + SystemErrorText(errno); }
 
 bool SetFdFlag(int fd, int getCommand, int setCommand, int flag) {
   const int flags = ::fcntl(fd, getCommand);

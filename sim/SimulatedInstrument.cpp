@@ -22,6 +22,7 @@
 #include "LinePacer.h"
 #include "LoaderMachine.h"
 #include "PseudoTerminal.h"
+#include "SystemErrorText.h"
 
 namespace quorvex::sim {
 namespace {
@@ -41,7 +42,7 @@ constexpr auto kHangupLinger = 100ms;
 // Longest single wait, so a lost wake-up could never stall the loop for long.
 constexpr auto kLongestWait = 500ms;
 
-std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string ErrnoText(const std::string& what) { return what + ": " + SystemErrorText(errno); }
 
 // Waits for the descriptors until the absolute deadline (none: kLongestWait).
 int WaitUntil(pollfd* fds, nfds_t count, TimePoint deadline) {
