@@ -1,5 +1,4 @@
 #include "PseudoTerminal.h"
-#include "SystemErrorText.h"
 
 #include <fcntl.h>
 #include <termios.h>
@@ -9,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "SystemErrorText.h"
 
 namespace quorvex::sim {
 namespace {
