@@ -52,6 +52,17 @@ QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, int l
   return label;
 }
 
+// The settings of this session in memory, starting from what the store holds now.
+std::unique_ptr<RegistryAccessor> SessionCopyOf(RegistryAccessor& store) {
+  auto session = MakeSessionRegistryAccessor();
+  session->SetRootKey(RootKey::LocalMachine);
+  session->OpenKey(kSettingsKey, true);
+  for (const char* name : {kValueComName, kValuePathFileProg}) {
+    session->WriteString(name, store.ReadString(name));
+  }
+  return session;
+}
+
 }  // namespace
 
 template <typename Body>
@@ -204,20 +215,27 @@ void TForm1::RestoreSettings() {
   }
 }
 
-// The first start stores both values, empty. A store that cannot be written is reported once
-// through the standard error display; the window then works with values kept in memory for
-// this session, and the next start tries the store again.
+// The first start stores both values, empty.
 void TForm1::CreateSettings() {
+  StoreSetting(kValueComName, "");
+  StoreSetting(kValuePathFileProg, "");
+}
+
+// Every write of a setting goes through here. A store that cannot be written (a folder left by
+// a run as another user, a read-only home, a full disk) is reported once through the standard
+// error display; the window then keeps its settings in memory for the rest of the session, so
+// later writes succeed there and are not reported again, and what the operator asked for goes
+// on. The next start tries the store again.
+void TForm1::StoreSetting(const char* name, const std::string& value) {
   try {
     Registry->OpenKey(kSettingsKey, true);
-    Registry->WriteString(kValueComName, "");
-    Registry->WriteString(kValuePathFileProg, "");
+    Registry->WriteString(name, value);
+    return;
   } catch (const RegistryError& error) {
     ShowException(*this, error.what());
-    Registry = MakeSessionRegistryAccessor();
-    Registry->SetRootKey(RootKey::LocalMachine);
-    Registry->OpenKey(kSettingsKey, true);
   }
+  Registry = SessionCopyOf(*Registry);
+  Registry->WriteString(name, value);
 }
 
 void TForm1::FormClose() {
@@ -370,7 +388,7 @@ void TForm1::ComboBox1Change(int index) {
   Guarded([this, index] {
     const std::string name = ComboBox1->itemText(index).toStdString();
     if (Port->Open(PortPathOf(name))) {
-      if (name != setup_.simulatorPort) Registry->WriteString(kValueComName, name);
+      if (name != setup_.simulatorPort) StoreSetting(kValueComName, name);
     } else {
       ComboBox1->setCurrentIndex(0);
       Port->Close();
@@ -392,8 +410,7 @@ void TForm1::OpenFirmwareFile(const QString& chosen) {
   // The folder is stored before the file is tested, so it is kept even for a refused file.
   const std::string folder = FolderOf(path);
   initialFolder_ = FromUtf8(folder);
-  Registry->OpenKey(kSettingsKey, true);
-  Registry->WriteString(kValuePathFileProg, folder);
+  StoreSetting(kValuePathFileProg, folder);
   if (device_->OpenFirmware(path)) return;
   SetLabel2(QString::fromUtf8(kFirmwareLoaded) + FromUtf8(FileNameOf(path)));
 }

@@ -105,6 +105,7 @@ class TForm1 final : public QMainWindow, public Operator {
   void FillPortList();
   void RestoreSettings();
   void CreateSettings();
+  void StoreSetting(const char* name, const std::string& value);
   void FormClose();
   bool Edit1KeyDown(int key);
   bool Edit1KeyPress(const QString& text, int key, Qt::KeyboardModifiers modifiers);

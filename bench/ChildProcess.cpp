@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <thread>
 
 extern char** environ;
@@ -146,18 +147,33 @@ ChildCost ChildProcess::Reaped(int status, const rusage& usage) {
   cost.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
   cost.peakKilobytes = usage.ru_maxrss;  // kilobytes on Linux
   cost.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  Forget();
+  return cost;
+}
+
+// wait4 refused the child (ECHILD: reaped elsewhere, or SIGCHLD ignored): how it ended is
+// unknown. The process id is no longer ours to signal.
+ChildCost ChildProcess::Lost(int error) {
+  ChildCost cost;
+  cost.wallSeconds = std::chrono::duration<double>(Clock::now() - started_).count();
+  cost.error = "cannot wait for process " + std::to_string(pid_) + ": " + std::strerror(error);
+  Forget();
+  return cost;
+}
+
+void ChildProcess::Forget() {
   g_running.erase(std::remove(g_running.begin(), g_running.end(), pid_), g_running.end());
   pid_ = -1;
-  return cost;
 }
 
 ChildCost ChildProcess::Wait() {
   if (pid_ <= 0) return {};
-  int status = 0;
-  rusage usage{};
-  while (::wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
+  for (;;) {
+    int status = 0;
+    rusage usage{};
+    if (::wait4(pid_, &status, 0, &usage) == pid_) return Reaped(status, usage);
+    if (errno != EINTR) return Lost(errno);
   }
-  return Reaped(status, usage);
 }
 
 std::optional<ChildCost> ChildProcess::WaitUntil(Clock::time_point deadline) {
@@ -165,7 +181,10 @@ std::optional<ChildCost> ChildProcess::WaitUntil(Clock::time_point deadline) {
     if (pid_ <= 0) return ChildCost{};
     int status = 0;
     rusage usage{};
-    if (::wait4(pid_, &status, WNOHANG, &usage) == pid_) return Reaped(status, usage);
+    const pid_t reaped = ::wait4(pid_, &status, WNOHANG, &usage);
+    if (reaped == pid_) return Reaped(status, usage);
+    if (reaped < 0 && errno == EINTR) continue;
+    if (reaped < 0) return Lost(errno);
     if (Clock::now() >= deadline) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }

@@ -17,7 +17,10 @@ using Clock = std::chrono::steady_clock;
 // What one finished child cost: wall time from just before it was started to the moment it
 // was reaped, and its own CPU time and peak memory as the kernel accounted them.
 struct ChildCost {
-  int exitCode = -1;  // the exit status, or 128 + the signal that ended it; -1: never ran
+  // The exit status, or 128 + the signal that ended it; -1: never ran, or its end could not be
+  // learnt (`error` says why).
+  int exitCode = -1;
+  std::string error;
   double wallSeconds = 0;
   double cpuSeconds = 0;  // user + system
   long peakKilobytes = 0;
@@ -57,9 +60,11 @@ class ChildProcess {
   std::optional<std::string> ReadLine(Clock::time_point deadline);
   // Closes this end of its stdout pipe, as a reader that has read all it wanted (| head -1).
   void CloseStdout();
-  // Waits for the child to end and reaps it.
+  // Waits for the child to end and reaps it. A child that cannot be waited for (reaped by
+  // someone else) ends with exitCode -1 and `error`, never as a success.
   ChildCost Wait();
-  // Waits until the deadline; nullopt when the child is still running then.
+  // Waits until the deadline; nullopt when the child is still running then. A child that
+  // cannot be waited for ends as in Wait().
   std::optional<ChildCost> WaitUntil(Clock::time_point deadline);
   void Signal(int signal) const;
   // Sends the signal, then reaps the child.
@@ -70,6 +75,8 @@ class ChildProcess {
 
  private:
   ChildCost Reaped(int status, const ::rusage& usage);
+  ChildCost Lost(int error);
+  void Forget();
 
   pid_t pid_ = -1;
   int stdoutRead_ = -1;

@@ -143,6 +143,12 @@ struct Runs {
   [[nodiscard]] double MedianCpu() const { return Median(cpu); }
 };
 
+// How a child that did not succeed ended, for the failure message.
+std::string HowItEnded(const ChildCost& cost) {
+  return cost.error.empty() ? "ended with exit code " + std::to_string(cost.exitCode)
+                            : "could not be waited for (" + cost.error + ")";
+}
+
 // Runs the command `runs` times; every run must end with exit code 0. `check` runs after
 // each one (it may throw the run out with Fail).
 template <typename Check>
@@ -155,7 +161,7 @@ Runs Measure(const std::vector<std::string>& argv, int runs, Check check) {
     if (cost.exitCode != 0) {
       std::string command;
       for (const std::string& a : argv) command += (command.empty() ? "" : " ") + a;
-      Fail(command + " ended with exit code " + std::to_string(cost.exitCode));
+      Fail(command + " " + HowItEnded(cost));
     }
     check();
     result.wall.push_back(cost.wallSeconds);
@@ -261,7 +267,7 @@ double CliSeconds(const std::vector<std::string>& argv) {
   std::string error;
   const ChildCost cost = RunToEnd(argv, &error);
   if (!error.empty()) Fail(error);
-  if (cost.exitCode != 0) Fail(argv[0] + " ended with exit code " + std::to_string(cost.exitCode));
+  if (cost.exitCode != 0) Fail(argv[0] + " " + HowItEnded(cost));
   g_pacedCli.wall.push_back(cost.wallSeconds);
   g_pacedCli.cpu.push_back(cost.cpuSeconds);
   g_pacedCli.peakKilobytes = std::max(g_pacedCli.peakKilobytes, cost.peakKilobytes);
@@ -339,7 +345,7 @@ JsonRun RunJson(const fs::path& cli, const std::vector<std::string>& lines,
   }
   const ChildCost cost = child.Wait();
   if (cost.exitCode != 0 || run.seconds.size() != lines.size()) {
-    Fail("quorvex-cli --json program ended with exit code " + std::to_string(cost.exitCode));
+    Fail("quorvex-cli --json program " + HowItEnded(cost));
   }
   run.cpuSeconds = cost.cpuSeconds;
   return run;

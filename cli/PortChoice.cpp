@@ -82,8 +82,15 @@ int ChooseTargets(const GlobalOptions& options, std::vector<Target>* targets) {
   for (const std::string& name : names) {
     Target target;
     if (name.starts_with(kUsbPrefix)) {
-      if (!identities) identities = ListPortIdentities();
       const std::string serial = name.substr(kUsbPrefix.size());
+      // An empty serial would pick an adapter that has none: never what a slot means.
+      if (serial.empty()) {
+        Error(
+            "-p usb: needs the adapter's serial number: usb:SERIAL, as 'quorvex-cli ports -l' "
+            "shows it");
+        return kExitBadInput;
+      }
+      if (!identities) identities = ListPortIdentities();
       if (const int code = ResolveSerial(serial, *identities, &target); code != kExitDone) {
         return code;
       }

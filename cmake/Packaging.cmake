@@ -92,6 +92,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # The libraries the programs need, found by dpkg-shlibdeps, not listed by hand.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(TARGET quorvex)
+    # The window's own dialogs and buttons are Russian only through Qt's translations, which
+    # no library links to: a dependency added to the computed ones, so that an installation
+    # without recommended packages still speaks Russian.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-translations-l10n)
+  endif()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 

@@ -20,10 +20,6 @@ const char* const kReceiveFailure =
     "-неисправна линии связи\n-прибор не в режиме связи с компьютером\n"
     "Нажмите клавишу 'Reset' на клавиатуре прибора";
 
-const QStringList kEightLines{
-    "Чтение файла...",     "ОК", "Чтение информации о секторе...", "ОК", "Стирание...", "ОК",
-    "Программирование...", "ОК"};
-
 using Block = std::array<std::uint8_t, 64>;
 
 Block WrittenBlock() {
@@ -125,7 +121,7 @@ void CommandsTest::programmingRun() {
   QVERIFY(window.idle());
   QCOMPARE(window.find<QProgressBar>("ProgressBar1")->value(), 0);
   if (done) {
-    QCOMPARE(bench.runLog(), kEightLines);
+    QCOMPARE(bench.runLog(), kProgrammingLog);
     QCOMPARE(window.dialogs().beeps, 1);
     QVERIFY(programmingState);
     QCOMPARE(progress.last().at(0).toInt(), 0);
@@ -137,7 +133,7 @@ void CommandsTest::programmingRun() {
     QVERIFY(std::equal(flash.begin(), flash.end(), bench.image->begin()));
     QCOMPARE(bench.instrument->Block(1), DeriveSectorInf(*bench.image));
   } else {
-    QCOMPARE(bench.runLog(), kEightLines.mid(0, 3));
+    QCOMPARE(bench.runLog(), kProgrammingLog.mid(0, 3));
     QCOMPARE(window.dialogs().beeps, 0);
     QCOMPARE(bench.requestCodes(), std::vector<int>({0x02, 0x33}));
     QCOMPARE(bench.instrument->Block(1), WrittenBlock());
@@ -157,7 +153,7 @@ void CommandsTest::cancelThenRunAgain() {
   window.button("ButtonStart")->click();
 
   QVERIFY(programmingState);
-  QStringList stopped = kEightLines.mid(0, 7);
+  QStringList stopped = kProgrammingLog.mid(0, 7);
   stopped << "Стоп";
   QCOMPARE(bench.runLog(), stopped);
   QCOMPARE(window.dialogs().beeps, 0);
@@ -173,7 +169,7 @@ void CommandsTest::cancelThenRunAgain() {
   window.button("ButtonStart")->click();
   QCOMPARE(window.dialogs().shown, std::vector<Shown>{Box("Сектор записан, переписать?",
                                                           "Программирование сектора", 0x14)});
-  QCOMPARE(bench.runLog().mid(8), kEightLines);
+  QCOMPARE(bench.runLog().mid(8), kProgrammingLog);
   QCOMPARE(window.dialogs().beeps, 1);
   QCOMPARE(bench.instrument->BlocksReceived(), 512);
   QVERIFY(window.idle());
@@ -198,7 +194,7 @@ void CommandsTest::portChoiceRefusedDuringRun() {
 
   QCOMPARE(selectedAfterChoice, QStringList({inUse, inUse}));
   QVERIFY(window.dialogs().shown.empty());  // the absent port was never tried
-  QCOMPARE(bench.runLog(), kEightLines);
+  QCOMPARE(bench.runLog(), kProgrammingLog);
   QCOMPARE(list->currentText(), inUse);
   QCOMPARE(bench.settings.Read(kValueComName), std::string());
 }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -110,10 +111,39 @@ class SettingsFile {
     registry->OpenKey(kSettingsKey, false);
     return registry->ReadString(name);
   }
+  [[nodiscard]] QString Folder() const { return dir_.path(); }
 
  private:
   QTemporaryDir dir_;
   std::string path_;
+};
+
+// Takes the write permission of a folder away while it lives, as a folder left behind by a run
+// as another user does.
+class ReadOnlyFolder {
+ public:
+  explicit ReadOnlyFolder(QString path)
+      : path_(std::move(path)), before_(QFile::permissions(path_)) {
+    QFile::setPermissions(path_, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadUser |
+                                     QFile::ExeUser | QFile::ReadGroup | QFile::ExeGroup |
+                                     QFile::ReadOther | QFile::ExeOther);
+  }
+  ~ReadOnlyFolder() { QFile::setPermissions(path_, before_); }
+  ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+  ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+
+  // False where the process writes anyway (root).
+  [[nodiscard]] bool Blocks() const {
+    QFile probe(path_ + QStringLiteral("/write-probe"));
+    if (!probe.open(QIODevice::WriteOnly)) return true;
+    probe.close();
+    probe.remove();
+    return false;
+  }
+
+ private:
+  QString path_;
+  QFile::Permissions before_;
 };
 
 // The window as the tests drive it: controls found by their names, dialogs recorded.
@@ -181,6 +211,11 @@ class Window {
   RecordingDialogs* dialogs_ = nullptr;
   std::unique_ptr<TForm1> form_;
 };
+
+// The log of a programming run that went through.
+inline const QStringList kProgrammingLog{
+    "Чтение файла...",     "ОК", "Чтение информации о секторе...", "ОК", "Стирание...", "ОК",
+    "Программирование...", "ОК"};
 
 // An image with a recognisable pattern; its information block source names the firmware.
 inline FileBytes PatternImage(std::uint8_t seed) { return SampleImage("TESTFW", true, seed); }

@@ -26,18 +26,20 @@ struct Adapter {
   const char* bus;  // its place on the USB bus
   const char* vid;
   const char* pid;
-  const char* serial;
+  const char* serial;  // nullptr: the adapter reports none
   const char* manufacturer;
   const char* product;
 };
 
 // A bench: an FTDI-like and a CP210x-like adapter, two adapters that report one serial
-// number, and a built-in UART on the board, with no USB above it.
+// number, a cheap adapter with no serial number at all, and a built-in UART on the board, with
+// no USB above it.
 const std::vector<Adapter> kAdapters = {
     {"ttyUSB0", "1-1", "0403", "6001", "A10K3Z9Q", "FTDI", "FT232R USB UART"},
     {"ttyUSB1", "1-2", "10C4", "EA60", "0001", "Silicon Labs", "CP2102 USB to UART Bridge"},
     {"ttyUSB2", "1-3", "0403", "6001", "SAME42", "FTDI", "FT232R USB UART"},
     {"ttyUSB3", "1-4", "0403", "6001", "SAME42", "FTDI", "FT232R USB UART"},
+    {"ttyUSB4", "1-5", "1a86", "7523", nullptr, "", "USB Serial"},
 };
 
 class UsbIdentityTest : public ::testing::Test {
@@ -46,10 +48,10 @@ class UsbIdentityTest : public ::testing::Test {
     // The staged tree goes into UMOCKDEV_DIR, which the children inherit.
     testbed_ = umockdev_testbed_new();
     for (const Adapter& a : kAdapters) {
-      gchar* usb = umockdev_testbed_add_device(testbed_, "usb", a.bus, nullptr, "idVendor", a.vid,
-                                               "idProduct", a.pid, "serial", a.serial,
-                                               "manufacturer", a.manufacturer, "product", a.product,
-                                               nullptr, "DEVTYPE", "usb_device", nullptr);
+      gchar* usb = umockdev_testbed_add_device(
+          testbed_, "usb", a.bus, nullptr, "idVendor", a.vid, "idProduct", a.pid, "manufacturer",
+          a.manufacturer, "product", a.product, nullptr, "DEVTYPE", "usb_device", nullptr);
+      if (a.serial != nullptr) umockdev_testbed_set_attribute(testbed_, usb, "serial", a.serial);
       const std::string interfaceName = std::string(a.bus) + ":1.0";
       gchar* interface = umockdev_testbed_add_device(testbed_, "usb", interfaceName.c_str(), usb,
                                                      nullptr, "DEVTYPE", "usb_interface", nullptr);
@@ -167,8 +169,12 @@ INSTANTIATE_TEST_SUITE_P(
         {"One", "A10K3Z9Q", 1, ""},
         {"None", "NOSUCH", 2,
          "no USB adapter has the serial number NOSUCH; adapters: ttyUSB0 A10K3Z9Q, ttyUSB1 0001, "
-         "ttyUSB2 SAME42, ttyUSB3 SAME42"},
+         "ttyUSB2 SAME42, ttyUSB3 SAME42, ttyUSB4 (no serial number)"},
         {"Two", "SAME42", 2, "the serial number SAME42 matches several ports: ttyUSB2, ttyUSB3"},
+        // Not the adapter that has none.
+        {"Empty", "", 2,
+         "-p usb: needs the adapter's serial number: usb:SERIAL, as 'quorvex-cli ports -l' "
+         "shows it"},
     }),
     [](const auto& info) { return std::string(info.param.name); });
 
