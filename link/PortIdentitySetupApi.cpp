@@ -1,6 +1,7 @@
 // Port identity on Windows: the devices of the Ports class that SetupAPI knows, each with its
 // COM name from the device's registry key and, for a USB adapter, the ids and serial number
-// from the instance ids of the device and of the USB device above it.
+// from the instance id of the USB device: the port itself, or the node above it, or, for one
+// interface of a composite adapter, the device above that interface.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -8,15 +9,18 @@
 // windows.h first
 #include <cfgmgr32.h>
 #include <initguid.h>
-// initguid.h before devguid.h, so the class GUID is defined here
+// initguid.h before devguid.h and devpkey.h, so the class GUID and the property key are
+// defined here
 #include <devguid.h>
+#include <devpkey.h>
 #include <setupapi.h>
 
 #include <algorithm>
-#include <cctype>
+#include <vector>
 
 #include "PortEnumeration.h"
 #include "PortIdentity.h"
+#include "UsbInstanceId.h"
 #include "Utf16.h"
 
 namespace quorvex {
@@ -45,40 +49,63 @@ std::string PortNameOfDevice(HDEVINFO set, SP_DEVINFO_DATA& device) {
   return status == ERROR_SUCCESS && type == REG_SZ ? Utf8FromWide(name) : std::string();
 }
 
-// "USB\VID_0403&PID_6001\A10K3Z9Q" (also FTDIBUS\VID_0403+PID_6001+...): the 4 hex digits
-// after `tag`, lower case.
-std::string IdAfter(const std::string& instance, const char* tag) {
-  const std::size_t at = instance.find(tag);
-  if (at == std::string::npos || at + 8 > instance.size()) return {};
-  std::string id = instance.substr(at + 4, 4);
-  std::transform(id.begin(), id.end(), id.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return id;
-}
-
 std::string InstanceId(DEVINST instance) {
   wchar_t id[MAX_DEVICE_ID_LEN] = {};
   return ::CM_Get_Device_IDW(instance, id, MAX_DEVICE_ID_LEN, 0) == CR_SUCCESS ? Utf8FromWide(id)
                                                                                : std::string();
 }
 
+// A text property of a node outside the device set (the USB device above a port).
+std::string NodeText(DEVINST node, ULONG property) {
+  wchar_t value[512] = {};
+  ULONG size = sizeof value - 2;
+  ULONG type = 0;
+  if (::CM_Get_DevNode_Registry_PropertyW(node, property, &type, value, &size, 0) != CR_SUCCESS ||
+      type != REG_SZ) {
+    return {};
+  }
+  return Utf8FromWide(value);
+}
+
+// The product name the device itself reports on the bus ("FT232R USB UART"), where the
+// driver's description names only its kind ("USB Serial Port", "USB Composite Device").
+std::string BusReportedDescription(DEVINST node) {
+  wchar_t value[512] = {};
+  ULONG size = sizeof value - 2;
+  DEVPROPTYPE type = 0;
+  if (::CM_Get_DevNode_PropertyW(node, &DEVPKEY_Device_BusReportedDeviceDesc, &type,
+                                 reinterpret_cast<BYTE*>(value), &size, 0) != CR_SUCCESS ||
+      type != DEVPROP_TYPE_STRING) {
+    return {};
+  }
+  return Utf8FromWide(value);
+}
+
 std::optional<UsbIdentity> UsbOf(HDEVINFO set, SP_DEVINFO_DATA& device) {
-  const std::string own = InstanceId(device.DevInst);
-  DEVINST parent = 0;
-  const std::string above =
-      ::CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS ? InstanceId(parent) : "";
-  // The USB device itself is the port (a CDC modem) or the one above it (a vendor driver).
-  const std::string usb = own.starts_with("USB\\") ? own : above.starts_with("USB\\") ? above : "";
-  if (usb.empty()) return std::nullopt;
+  // The port's node and up to two above it: a vendor driver's port on one interface of a
+  // composite adapter sits two levels below the USB device.
+  std::vector<DEVINST> nodes{device.DevInst};
+  std::vector<std::string> ids{InstanceId(device.DevInst)};
+  for (int level = 0; level < 2; ++level) {
+    DEVINST parent = 0;
+    if (::CM_Get_Parent(&parent, nodes.back(), 0) != CR_SUCCESS) break;
+    nodes.push_back(parent);
+    ids.push_back(InstanceId(parent));
+  }
+  const std::optional<std::size_t> at = UsbDeviceInChain(ids);
+  if (!at) return std::nullopt;
+  const std::optional<UsbInstanceId> parsed = ParseUsbInstanceId(ids[*at]);
+  if (!parsed) return std::nullopt;
   UsbIdentity id;
-  id.vid = IdAfter(usb, "VID_");
-  id.pid = IdAfter(usb, "PID_");
-  const std::size_t last = usb.rfind('\\');
-  // Windows makes up an instance id with '&' in it when the device reports no serial number.
-  const std::string serial = last == std::string::npos ? "" : usb.substr(last + 1);
-  if (serial.find('&') == std::string::npos) id.serial = serial;
+  id.vid = parsed->vid;
+  id.pid = parsed->pid;
+  id.serial = parsed->serial;
+  // The maker as the port's driver names it: the entry of a composite device names only the
+  // system's generic driver.
   id.manufacturer = RegistryProperty(set, device, SPDRP_MFG);
-  id.product = RegistryProperty(set, device, SPDRP_DEVICEDESC);
+  if (id.manufacturer.empty()) id.manufacturer = NodeText(nodes[*at], CM_DRP_MFG);
+  id.product = BusReportedDescription(nodes[*at]);
+  if (id.product.empty()) id.product = RegistryProperty(set, device, SPDRP_DEVICEDESC);
   return id;
 }
 
