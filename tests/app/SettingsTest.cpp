@@ -4,8 +4,10 @@
 #include <QLabel>
 #include <QtTest>
 
-#include "SimulatedInstrument.h"
 #include "WindowTestSupport.h"
+#ifdef QUORVEX_IN_PROCESS_INSTRUMENT
+#include "SimulatedInstrument.h"
+#endif
 
 using namespace quorvex;
 using namespace quorvex::test;
@@ -73,20 +75,32 @@ class SettingsTest : public QObject {
   }
 
   std::unique_ptr<SettingsFile> settings_;
+#ifdef QUORVEX_IN_PROCESS_INSTRUMENT
   std::unique_ptr<sim::SimulatedInstrument> instrument_;
+#endif
   std::string simPort_;
 };
 
+// A working port: a simulated instrument inside the test on a pseudo-terminal, or, where
+// there is none (Windows), the port named by QUORVEX_TEST_PORT, on which the test's runner
+// keeps a fresh simulated instrument for each test function.
 void SettingsTest::init() {
   settings_ = std::make_unique<SettingsFile>();
+#ifdef QUORVEX_IN_PROCESS_INSTRUMENT
   instrument_ = std::make_unique<sim::SimulatedInstrument>();
   std::string error;
   QVERIFY2(instrument_->Start(&error), error.c_str());
   simPort_ = PortNameOf(instrument_->PortPath());
+#else
+  simPort_ = qEnvironmentVariable("QUORVEX_TEST_PORT").toStdString();
+  if (simPort_.empty()) QSKIP("no instrument: QUORVEX_TEST_PORT names none");
+#endif
 }
 
 void SettingsTest::cleanup() {
+#ifdef QUORVEX_IN_PROCESS_INSTRUMENT
   instrument_.reset();
+#endif
   settings_.reset();
 }
 
@@ -152,8 +166,8 @@ void SettingsTest::unwritableStoreAtFirstStart() {
   QTemporaryDir folder;
   const QString firmware = WriteFirmware(folder, "fw.fls", PatternImage(4));
   window.open(firmware);
-  QCOMPARE(window.log(), QStringList{"Открыт файл: " + firmware});
-  QCOMPARE(window.form().InitialFolder(), folder.path() + '/');
+  QCOMPARE(window.log(), QStringList{"Открыт файл: " + QDir::toNativeSeparators(firmware)});
+  QCOMPARE(window.form().InitialFolder(), QDir::toNativeSeparators(folder.path() + '/'));
   QVERIFY(PortAnswers(window));
   QCOMPARE(window.dialogs().shown.size(), std::size_t{1});
   QVERIFY(window.idle());
@@ -208,10 +222,10 @@ void SettingsTest::unwritableStoreLater() {
   QCOMPARE(window.dialogs().shown, std::vector<Shown>{Box(failed, "Quorvex")});
   portFirst ? openFile() : choosePort();
   QCOMPARE(window.dialogs().shown.size(), std::size_t{1});
-  QCOMPARE(window.log(), QStringList{"Открыт файл: " + firmware});
+  QCOMPARE(window.log(), QStringList{"Открыт файл: " + QDir::toNativeSeparators(firmware)});
   QCOMPARE(window.find<QLabel>("Label2")->text(),
            QStringLiteral("Загружена микропрограмма: fw.fls"));
-  QCOMPARE(window.form().InitialFolder(), folder.path() + '/');
+  QCOMPARE(window.form().InitialFolder(), QDir::toNativeSeparators(folder.path() + '/'));
   QCOMPARE(window.comboBox1()->currentText(), QString::fromStdString(simPort_));
 
   window.button("ButtonStart")->click();
@@ -222,8 +236,8 @@ void SettingsTest::unwritableStoreLater() {
   openFile();
   choosePort();
   QCOMPARE(window.dialogs().shown.size(), std::size_t{1});
-  QCOMPARE(window.log().last(), "Открыт файл: " + firmware);
-  QCOMPARE(window.dialogs().dialogFolders.last(), folder.path() + '/');
+  QCOMPARE(window.log().last(), "Открыт файл: " + QDir::toNativeSeparators(firmware));
+  QCOMPARE(window.dialogs().dialogFolders.last(), QDir::toNativeSeparators(folder.path() + '/'));
   QVERIFY(PortAnswers(window));
   QVERIFY(window.idle());
 
@@ -365,12 +379,13 @@ void SettingsTest::openCommand() {
                 std::make_unique<FailingRegistry>(settings_->Accessor(), failing));
   QTemporaryDir firstDir;
   QTemporaryDir secondDir;
-  const QString firstFolder = firstDir.path() + '/';
-  const QString secondFolder = secondDir.path() + '/';
+  // The window keeps paths as the system writes them (\ on Windows).
+  const QString firstFolder = QDir::toNativeSeparators(firstDir.path() + '/');
+  const QString secondFolder = QDir::toNativeSeparators(secondDir.path() + '/');
   const FileBytes image = PatternImage(3);
   const QString first = WriteFirmware(firstDir, "first.fls", image);
   window.open(first);
-  QCOMPARE(window.log(), QStringList{"Открыт файл: " + first});
+  QCOMPARE(window.log(), QStringList{"Открыт файл: " + QDir::toNativeSeparators(first)});
   QCOMPARE(window.find<QLabel>("Label2")->text(),
            QStringLiteral("Загружена микропрограмма: first.fls"));
 
@@ -398,14 +413,16 @@ void SettingsTest::openCommand() {
            folderStored ? secondFolder : firstFolder);
 
   const bool opened = second == "good";
-  QStringList log{"Открыт файл: " + first};
-  if (opened) log << "Открыт файл: " + path;
+  QStringList log{"Открыт файл: " + QDir::toNativeSeparators(first)};
+  if (opened) log << "Открыт файл: " + QDir::toNativeSeparators(path);
   QCOMPARE(window.log(), log);
   // The label names the last file that opened, even after a refused one.
   QCOMPARE(window.find<QLabel>("Label2")->text(),
            QStringLiteral("Загружена микропрограмма: ") + (opened ? "second.fls" : "first.fls"));
   const QString held = QString::fromStdString(window.form().Instrument().FileName);
-  QCOMPARE(held, fileName == "first" ? first : fileName == "second" ? path : QString());
+  QCOMPARE(held, QDir::toNativeSeparators(fileName == "first"    ? first
+                                          : fileName == "second" ? path
+                                                                 : QString()));
 }
 
 QTEST_MAIN(SettingsTest)
