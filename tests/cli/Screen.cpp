@@ -1,5 +1,7 @@
 #include "Screen.h"
 
+#include <algorithm>
+
 #include <vterm.h>
 
 namespace quorvex::test {
@@ -108,6 +110,13 @@ std::vector<std::string> Screen::Transcript() const {
       lines.push_back(line.text);
     }
     joining = line.full;
+    if (joining) {
+      // A wrapped line goes on in the next one: the blanks it ended with are part of the text
+      // ("ok, 3.36 s" wrapped after the comma keeps its space).
+      const auto columns = static_cast<int>(std::count_if(
+          line.text.begin(), line.text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+      lines.back().append(static_cast<std::size_t>(std::max(0, columns_ - columns)), ' ');
+    }
   }
   return lines;
 }
