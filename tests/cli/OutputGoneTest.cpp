@@ -105,7 +105,7 @@ TEST_P(OutputGoneTest, RunEndsOnTheWireWithItsAuditRecordAndItsOwnExitCode) {
   EXPECT_EQ(record.at("log").at(7), "Программирование...");
   const std::string bytes = Slurp(fw);
   EXPECT_EQ(record.at("sha256"),
-            cli::Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+            Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 
   // The instrument holds the whole image: the transfer was not cut short.
   sim.Stop();

@@ -1,6 +1,6 @@
 #include "Sha256.h"
 
-namespace quorvex::cli {
+namespace quorvex {
 
 std::string HexOf(const std::uint8_t* bytes, std::size_t size) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -13,4 +13,4 @@ std::string HexOf(const std::uint8_t* bytes, std::size_t size) {
   return text;
 }
 
-}  // namespace quorvex::cli
+}  // namespace quorvex

@@ -1,4 +1,4 @@
-// The audit file on Windows: a handle opened with FILE_APPEND_DATA only, so that each
+// The append-only file on Windows: a handle opened with FILE_APPEND_DATA only, so that each
 // WriteFile lands whole at the end of the file, whoever else appends.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -9,11 +9,11 @@
 #include <string_view>
 #include <utility>
 
-#include "AuditLog.h"
+#include "AppendFile.h"
 #include "UniqueHandle.h"
 #include "Utf16.h"
 
-namespace quorvex::cli {
+namespace quorvex {
 namespace {
 
 class Win32AppendFile final : public AppendFile {
@@ -62,17 +62,4 @@ std::unique_ptr<AppendFile> OpenAppendFile(const std::string& path, std::string*
   return std::make_unique<Win32AppendFile>(std::move(handle));
 }
 
-std::string HostName() {
-  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
-  return ::GetComputerNameW(name, &length) != FALSE ? Utf8FromWide(std::wstring_view(name, length))
-                                                    : std::string();
-}
-
-std::string UserName() {
-  wchar_t name[256];
-  const DWORD length = ::GetEnvironmentVariableW(L"USERNAME", name, 256);
-  return length > 0 && length < 256 ? Utf8FromWide(std::wstring_view(name, length)) : std::string();
-}
-
-}  // namespace quorvex::cli
+}  // namespace quorvex

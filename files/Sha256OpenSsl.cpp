@@ -6,7 +6,7 @@
 
 #include "Sha256.h"
 
-namespace quorvex::cli {
+namespace quorvex {
 
 std::string Sha256Hex(const std::uint8_t* data, std::size_t size) {
   std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
@@ -17,4 +17,4 @@ std::string Sha256Hex(const std::uint8_t* data, std::size_t size) {
   return HexOf(digest.data(), length);
 }
 
-}  // namespace quorvex::cli
+}  // namespace quorvex

@@ -1,19 +1,17 @@
-// The audit file on POSIX: O_APPEND makes each write land whole at the end of the file.
+// The append-only file on POSIX: O_APPEND makes each write land whole at the end of the file.
 #include <fcntl.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <system_error>
 #include <utility>
 
-#include "AuditLog.h"
+#include "AppendFile.h"
 #include "UniqueFd.h"
 
-namespace quorvex::cli {
+namespace quorvex {
 namespace {
 
 int Sync(int fd) {
@@ -69,21 +67,4 @@ std::unique_ptr<AppendFile> OpenAppendFile(const std::string& path, std::string*
   return std::make_unique<PosixAppendFile>(std::move(fd));
 }
 
-std::string HostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return {};
-  return name;
-}
-
-std::string UserName() {
-  passwd entry{};
-  passwd* found = nullptr;
-  char buffer[1024];
-  if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
-    return found->pw_name;
-  }
-  const char* user = std::getenv("USER");
-  return user != nullptr ? user : std::to_string(::geteuid());
-}
-
-}  // namespace quorvex::cli
+}  // namespace quorvex

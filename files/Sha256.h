@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace quorvex::cli {
+namespace quorvex {
 
 // Lower-case hexadecimal digits of the bytes, two a byte.
 std::string HexOf(const std::uint8_t* bytes, std::size_t size);
@@ -14,4 +14,4 @@ std::string HexOf(const std::uint8_t* bytes, std::size_t size);
 // library (OpenSSL, or Windows' bcrypt).
 std::string Sha256Hex(const std::uint8_t* data, std::size_t size);
 
-}  // namespace quorvex::cli
+}  // namespace quorvex

@@ -8,7 +8,7 @@
 
 #include "Sha256.h"
 
-namespace quorvex::cli {
+namespace quorvex {
 namespace {
 
 struct Algorithm {
@@ -50,4 +50,4 @@ std::string Sha256Hex(const std::uint8_t* data, std::size_t size) {
   return HexOf(digest.data(), digest.size());
 }
 
-}  // namespace quorvex::cli
+}  // namespace quorvex

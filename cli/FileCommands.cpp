@@ -1,0 +1,170 @@
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "ExitCode.h"
+#include "FirmwareFile.h"
+#include "FirmwareImage.h"
+#include "Output.h"
+#include "PortEnumeration.h"
+#include "PortIdentity.h"
+#include "PortRuns.h"
+#include "SectorInf.h"
+#include "Simulator.h"
+#include "TComPort.h"
+#include "TerminalOperator.h"
+
+// The commands that use no port's instrument: decode, encode, inspect and ports.
+namespace quorvex::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  // The path is UTF-8; as a u8 path it reaches the system's wide calls on Windows.
+  std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                   std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// A command that uses no port: its output, and the result event at its end.
+class FileCommand {
+ public:
+  FileCommand(const GlobalOptions& options, std::string command)
+      : output_(MakeOutput(options)), op_(*output_, "", false), command_(std::move(command)) {}
+
+  Output& output() { return *output_; }
+  TerminalOperator& op() { return op_; }
+
+  int End(int code) {
+    RunRecord record;
+    record.command = command_;
+    record.exit = code;
+    record.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    output_->Result(record);
+    return code;
+  }
+
+  // Reads and decodes a firmware file, with the window's messages.
+  int LoadImage(const std::string& file, FileBytes& image) {
+    FileBytes raw{};
+    if (ReportFileFailure(op_, ReadFirmwareFile(file, raw, nullptr))) return kExitBadInput;
+    DecodeImage(raw, image);
+    return kExitDone;
+  }
+
+  int Write(const std::string& path, const FileBytes& bytes) {
+    if (!WriteWholeFile(path, bytes.data(), bytes.size())) {
+      output_->Note("", "cannot write " + path);
+      return kExitFailed;
+    }
+    return kExitDone;
+  }
+
+ private:
+  std::unique_ptr<Output> output_;
+  TerminalOperator op_;
+  std::string command_;
+  Clock::time_point start_ = Clock::now();
+};
+
+}  // namespace
+
+int RunPorts(const GlobalOptions& options, bool withIdentity) {
+  FileCommand command(options, "ports");
+  TComPort port([&command](std::string_view text) { command.op().PlainMessage(text); });
+  std::vector<PortIdentity> ports;
+  const std::vector<PortIdentity> known =
+      withIdentity || options.json ? ListPortIdentities() : std::vector<PortIdentity>{};
+  for (const std::string& name : ListOpenablePorts(port)) {
+    PortIdentity entry{name, PortPathOf(name), "serial port", std::nullopt};
+    for (const PortIdentity& k : known) {
+      if (k.name == name) entry = k;
+    }
+    ports.push_back(entry);
+  }
+  // A port the system knows is listed even while another program holds it.
+  for (const PortIdentity& k : known) {
+    const bool listed = std::any_of(ports.begin(), ports.end(),
+                                    [&k](const PortIdentity& p) { return p.name == k.name; });
+    if (!listed) ports.push_back(k);
+  }
+  std::sort(ports.begin(), ports.end(), [](const PortIdentity& a, const PortIdentity& b) {
+    return NaturalLess(a.name, b.name);
+  });
+  Simulator simulator;
+  if (options.simulate) {
+    std::string error;
+    if (!simulator.Start(&error)) {
+      command.output().Note("", "cannot start the simulated instrument: " + error);
+      return command.End(kExitFailed);
+    }
+    ports.push_back({PortNameOf(simulator.PortPath()), simulator.PortPath(), "simulated instrument",
+                     std::nullopt});
+  }
+  command.output().Ports(ports, withIdentity);
+  return command.End(kExitDone);
+}
+
+int RunDecode(const GlobalOptions& options, const std::string& file, const std::string& output) {
+  FileCommand command(options, "decode");
+  FileBytes image{};
+  if (const int code = command.LoadImage(file, image); code != kExitDone) return command.End(code);
+  return command.End(command.Write(output, image));
+}
+
+int RunEncode(const GlobalOptions& options, const std::string& imagePath,
+              const std::string& output) {
+  FileCommand command(options, "encode");
+  std::vector<std::uint8_t> bytes;
+  if (!ReadWhole(imagePath, bytes)) {
+    command.output().Note("", "cannot read " + imagePath);
+    return command.End(kExitBadInput);
+  }
+  if (bytes.size() != kFileSize) {
+    command.output().Note("", imagePath + " holds " + std::to_string(bytes.size()) +
+                                  " bytes; an image holds " + std::to_string(kFileSize));
+    return command.End(kExitBadInput);
+  }
+  FileBytes image{};
+  std::copy(bytes.begin(), bytes.end(), image.begin());
+  FileBytes file{};
+  EncodeImage(image, file);
+  return command.End(command.Write(output, file));
+}
+
+int RunInspect(const GlobalOptions& options, const std::string& file) {
+  FileCommand command(options, "inspect");
+  FileBytes image{};
+  if (const int code = command.LoadImage(file, image); code != kExitDone) return command.End(code);
+  const SectorInf block = DeriveSectorInf(image);
+  Output& out = command.output();
+  out.Log("", "name: " + SectorName(block));
+  char line[80];
+  std::snprintf(line, sizeof line, "marker: %02X %02X (%s)", block[62], block[63],
+                IsWritten(block)  ? "written"
+                : IsLoaded(block) ? "loaded, not marked written"
+                                  : "not loaded");
+  out.Log("", line);
+  out.Log("", "block:");
+  for (std::size_t row = 0; row < block.size(); row += 16) {
+    std::string hex = " ";
+    for (std::size_t i = row; i < row + 16; ++i) {
+      std::snprintf(line, sizeof line, " %02X", block[i]);
+      hex += line;
+    }
+    out.Log("", hex);
+  }
+  return command.End(kExitDone);
+}
+
+}  // namespace quorvex::cli
