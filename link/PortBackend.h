@@ -32,7 +32,11 @@ class PortBackend {
   // Blocking write; returns whether every byte was handed to the port in time.
   virtual bool Write(const std::uint8_t* data, std::size_t count) = 0;
   // Blocking one-byte read; false when no byte came (time-out, no port, line error).
-  virtual bool ReadByte(std::uint8_t& byte) = 0;
+  // `replyLeft` is how many bytes the reply being read still needs, this one included (at
+  // least 1). A back end may take up to that many from the line in one read and hand them
+  // out one by one, each as one call; it never takes more, so a byte of the next reply, or a
+  // stray one, stays in the line until a read for that reply comes.
+  virtual bool ReadByte(std::uint8_t& byte, std::size_t replyLeft) = 0;
 
   // The rate the driver actually runs after SetLine (0 when unknown).
   [[nodiscard]] virtual std::uint32_t ActualBaud() const { return 0; }

@@ -51,9 +51,11 @@ bool TComPort::WriteBlock(const std::uint8_t* data, std::uint32_t count) {
   return backend_->Write(data, count);
 }
 
-std::uint8_t TComPort::ReadByte() {
+std::uint8_t TComPort::ReadByte() { return ReadReplyByte(1); }
+
+std::uint8_t TComPort::ReadReplyByte(std::size_t replyLeft) {
   std::uint8_t byte = 0;
-  if (!backend_->ReadByte(byte)) TimedOut = true;
+  if (!backend_->ReadByte(byte, replyLeft)) TimedOut = true;
   return byte;
 }
 
@@ -69,24 +71,30 @@ void TComPort::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
 }
 
 unsigned TComPort::ReceiveFrame(std::uint8_t* buffer) {
+  // What the frame still needs, counted down byte by byte, bounds every read of the line: a
+  // byte after the frame (the next reply, a stray one) is never taken with it. The shortest
+  // frame has three bytes (length 0, the zero byte, the check byte), so as much may come with
+  // the length byte; after it, the frame needs L + 2 more.
+  constexpr std::size_t kShortestFrame = 3;
   TimedOut = false;
-  const std::uint8_t length = ReadByte();
+  const std::uint8_t length = ReadReplyByte(kShortestFrame);
   if (TimedOut) return 0;
   std::uint8_t sum = length;
+  std::size_t left = std::size_t{length} + 2;
 
   TimedOut = false;
-  ReadByte();  // the second byte of a frame carries nothing
+  ReadReplyByte(left--);  // the second byte of a frame carries nothing
   if (TimedOut) return 0;
 
   for (unsigned i = 0; i < length; ++i) {
     TimedOut = false;
-    buffer[i] = ReadByte();
+    buffer[i] = ReadReplyByte(left--);
     if (TimedOut) return 0;
     sum = static_cast<std::uint8_t>(sum + buffer[i]);
   }
 
   TimedOut = false;
-  const std::uint8_t check = ReadByte();
+  const std::uint8_t check = ReadReplyByte(left);
   if (TimedOut) return 0;
   // Accepted when no bit is set in both the check byte and the sum.
   if ((check & sum) != 0) return 0;
