@@ -106,6 +106,30 @@ class PosixBackend final : public PortBackend {
     return true;
   }
 
+  bool WriteEachByte(const std::uint8_t* data, std::size_t count) override {
+    if (!fd_.Valid()) return false;
+    const auto byteTime = std::chrono::milliseconds(timeoutMs_ + 1);
+    auto deadline = Clock::now() + byteTime;  // of the first byte not yet handed over
+    bool all = true;
+    std::size_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::write(fd_.Get(), data + done, count - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+        deadline = Clock::now() + byteTime;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      const bool failed = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK;
+      if (!failed && WaitFor(POLLOUT, deadline)) continue;
+      // This byte failed or timed out: it is left out, and the next one gets its own time.
+      all = false;
+      ++done;
+      deadline = Clock::now() + byteTime;
+    }
+    return all;
+  }
+
   bool ReadByte(std::uint8_t& byte, std::size_t replyLeft) override {
     // Bytes taken from the line with an earlier byte of this reply: they had arrived, so they
     // are handed out at once, as the driver would hand them out.

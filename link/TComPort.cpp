@@ -1,5 +1,6 @@
 #include "TComPort.h"
 
+#include <array>
 #include <utility>
 
 namespace quorvex {
@@ -60,14 +61,21 @@ std::uint8_t TComPort::ReadReplyByte(std::size_t replyLeft) {
 }
 
 void TComPort::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
+  // The frame's bytes go out as WriteByte would send them one by one, each with its own
+  // time-out, but to a port that takes them together in one piece: a request handed over a
+  // byte at a time reaches the instrument in parts whenever another program takes the CPU
+  // in between, and the instrument answers only once the last part is in.
+  std::array<std::uint8_t, 258> frame{};
+  std::size_t n = 0;
   std::uint8_t sum = length;
-  WriteByte(length);
-  WriteByte(0x00);
+  frame[n++] = length;
+  frame[n++] = 0x00;
   for (unsigned i = 0; i < length; ++i) {
-    WriteByte(payload[i]);
+    frame[n++] = payload[i];
     sum = static_cast<std::uint8_t>(sum + payload[i]);
   }
-  WriteByte(static_cast<std::uint8_t>(sum ^ 0xFF));
+  frame[n++] = static_cast<std::uint8_t>(sum ^ 0xFF);
+  backend_->WriteEachByte(frame.data(), n);
 }
 
 unsigned TComPort::ReceiveFrame(std::uint8_t* buffer) {

@@ -2,7 +2,6 @@
 // or a stray one, stays in the line. Every case runs over the scripted port, whose reads take
 // all the reply still needs, and over a pseudo-terminal with the real serial code, where the
 // whole line has arrived before the port reads.
-#include <dirent.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "HeldDescriptor.h"
 #include "Hex.h"
 #include "PtyPair.h"
 #include "ScriptedBackend.h"
@@ -90,24 +90,6 @@ TEST_P(ScriptedBoundaryTest, TheBytesAfterTheReplyStayInTheLine) {
 INSTANTIATE_TEST_SUITE_P(Replies, ScriptedBoundaryTest, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The descriptor this process holds on the pseudo-terminal's host side: the port's own. A
-// second open would be refused by the port's exclusive flag (root aside).
-std::optional<int> DescriptorOf(const std::string& path) {
-  DIR* folder = ::opendir("/proc/self/fd");
-  if (folder == nullptr) return std::nullopt;
-  std::optional<int> found;
-  while (const dirent* entry = ::readdir(folder)) {
-    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-    char target[256] = {};
-    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-    if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == path) {
-      found = std::atoi(entry->d_name);
-    }
-  }
-  ::closedir(folder);
-  return found;
-}
-
 // Bytes that arrived at the port and were not read from it yet.
 int Waiting(int fd) {
   int count = -1;
@@ -122,7 +104,7 @@ TEST_P(PtyBoundaryTest, TheBytesAfterTheReplyStayInTheLine) {
   ASSERT_TRUE(pty.Ok());
   TComPort port(nullptr);
   ASSERT_TRUE(port.Open(pty.SlavePath()));
-  const std::optional<int> fd = DescriptorOf(pty.SlavePath());
+  const std::optional<int> fd = HeldDescriptor(pty.SlavePath());
   ASSERT_TRUE(fd.has_value());
 
   const std::vector<std::uint8_t> reply = Hex(c.reply);
