@@ -146,6 +146,8 @@ ChildCost ChildProcess::Reaped(int status, const rusage& usage) {
   cost.wallSeconds = std::chrono::duration<double>(Clock::now() - started_).count();
   cost.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
   cost.peakKilobytes = usage.ru_maxrss;  // kilobytes on Linux
+  cost.voluntarySwitches = usage.ru_nvcsw;
+  cost.involuntarySwitches = usage.ru_nivcsw;
   cost.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   Forget();
   return cost;

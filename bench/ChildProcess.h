@@ -24,6 +24,10 @@ struct ChildCost {
   double wallSeconds = 0;
   double cpuSeconds = 0;  // user + system
   long peakKilobytes = 0;
+  // Context switches: voluntary ones are the waits for the line (each a wake-up later),
+  // involuntary ones the times another program took the CPU from it.
+  long voluntarySwitches = 0;
+  long involuntarySwitches = 0;
 };
 
 // Where one of the child's standard streams goes.

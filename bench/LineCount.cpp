@@ -38,8 +38,8 @@ class CountingBackend final : public PortBackend {
     if (written) traffic_->toInstrument += count;
     return written;
   }
-  bool ReadByte(std::uint8_t& byte) override {
-    const bool read = inner_->ReadByte(byte);
+  bool ReadByte(std::uint8_t& byte, std::size_t replyLeft) override {
+    const bool read = inner_->ReadByte(byte, replyLeft);
     if (read) ++traffic_->fromInstrument;
     return read;
   }

@@ -2,17 +2,23 @@
 // against quorvex-sim --pace (bytes held to 62,500-baud line time). Each is compared, round by
 // round in the same run, with a minimal blocking host written here (bare reads and writes, the
 // same pauses), and with the least time the line needs for the bytes and pauses of each
-// command. Then four paced instruments programmed at once by one quorvex-cli against a single
-// run beside it; without pacing, what the host adds, its CPU time and peak memory; and the
+// command; then the same with busy loops beside both hosts, as on a busy bench PC. Then four,
+// and eight, paced instruments programmed at once by one quorvex-cli against a single run
+// beside them; without pacing, what the host adds, its CPU time and peak memory; and the
 // start-up of the window. The last lines:
 //   ratio program=X.XXX list=Y.YYY          against the line itself: moves with the machine
 //   vs-baseline program=X.XXXX list=Y.YYYY  against the minimal host beside it
+//   busyN program=X.XXXX list=Y.YYYY        the same with N busy loops beside both
 //   parallel4=Z.ZZZZ                        the slowest of four at once against one alone
+//   parallel8=Z.ZZZZ                        the same with eight
+//   cpu-per-instrument alone=Xms with8=Yms  quorvex-cli CPU time per instrument
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -21,11 +27,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "BaselineHost.h"
+#include "BusyLoops.h"
 #include "ChildProcess.h"
 #include "LineCount.h"
 #include "SampleFirmware.h"
@@ -43,7 +51,8 @@ namespace {
 constexpr double kProgramVsTarget = 1.01;
 constexpr double kListVsTarget = 1.02;
 constexpr double kParallelTarget = 1.02;
-constexpr int kParallelPorts = 4;
+// Instruments programmed at once by one quorvex-cli: a bench of four, and one of eight.
+constexpr std::array<int, 2> kParallelPorts{4, 8};
 constexpr double kCpuShareTarget = 0.02;
 constexpr long kPeakKilobytesTarget = 20L * 1024;
 constexpr double kWindowSecondsTarget = 0.5;
@@ -53,6 +62,7 @@ constexpr const char* kShownHook = "QUORVEX_EXIT_WHEN_SHOWN";
 struct Options {
   int runs = 3;
   int sector = 5;
+  int busy = 2;  // busy loops beside the second side-by-side measurement; 0 skips it
   fs::path binDir;
 };
 
@@ -68,9 +78,11 @@ fs::path g_folder;  // the temporary folder, removed on every way out
 
 void Usage() {
   std::printf(
-      "usage: quorvex-bench [--runs N] [--sector N] [--bin DIR]\n"
+      "usage: quorvex-bench [--runs N] [--busy N] [--sector N] [--bin DIR]\n"
       "  --runs N    rounds of each measurement, median taken (default 3; a paced programming\n"
       "              run takes about 12.5 s, a round of all paced measurements about a minute)\n"
+      "  --busy N    busy loops at normal priority kept running beside a second side-by-side\n"
+      "              measurement (default 2; 0 leaves it out)\n"
       "  --sector N  sector the sample firmware is programmed into (default 5)\n"
       "  --bin DIR   folder of quorvex-cli, quorvex-sim and quorvex (default: this program's)\n");
 }
@@ -85,6 +97,8 @@ Options ParseOptions(int argc, char** argv) {
       std::exit(0);
     } else if (arg == "--runs" && hasValue) {
       options.runs = std::atoi(argv[++i]);
+    } else if (arg == "--busy" && hasValue) {
+      options.busy = std::atoi(argv[++i]);
     } else if (arg == "--sector" && hasValue) {
       options.sector = std::atoi(argv[++i]);
     } else if (arg == "--bin" && hasValue) {
@@ -94,7 +108,7 @@ Options ParseOptions(int argc, char** argv) {
       std::exit(2);
     }
   }
-  if (options.runs < 1 || options.sector < 1 || options.sector > 64) {
+  if (options.runs < 1 || options.busy < 0 || options.sector < 1 || options.sector > 64) {
     Usage();
     std::exit(2);
   }
@@ -255,53 +269,75 @@ void StopPaced() {
   g_paced.clear();
 }
 
-// What quorvex-cli cost in the paced runs: its CPU time against its wall time, its memory.
-struct CliCosts {
-  std::vector<double> wall;
-  std::vector<double> cpu;
-  long peakKilobytes = 0;
-} g_pacedCli;
+// The most memory any paced quorvex-cli run took.
+long g_pacedPeakKilobytes = 0;
 
-// The wall time of one quorvex-cli run, which must end with exit code 0.
-double CliSeconds(const std::vector<std::string>& argv) {
+// What one run cost its host: wall and CPU seconds, and how often it waited (each voluntary
+// context switch is a wait that ended in a wake-up) or was put aside for another program.
+struct RunCost {
+  double wall = 0;
+  double cpu = 0;
+  long waits = 0;
+  long preempted = 0;
+};
+
+// One quorvex-cli run, which must end with exit code 0.
+RunCost CliRun(const std::vector<std::string>& argv) {
   std::string error;
   const ChildCost cost = RunToEnd(argv, &error);
   if (!error.empty()) Fail(error);
   if (cost.exitCode != 0) Fail(argv[0] + " " + HowItEnded(cost));
-  g_pacedCli.wall.push_back(cost.wallSeconds);
-  g_pacedCli.cpu.push_back(cost.cpuSeconds);
-  g_pacedCli.peakKilobytes = std::max(g_pacedCli.peakKilobytes, cost.peakKilobytes);
-  return cost.wallSeconds;
+  g_pacedPeakKilobytes = std::max(g_pacedPeakKilobytes, cost.peakKilobytes);
+  return {cost.wallSeconds, cost.cpuSeconds, cost.voluntarySwitches, cost.involuntarySwitches};
+}
+
+// This thread's own account so far: the minimal host runs in it.
+RunCost ThreadUsage() {
+  rusage usage{};
+#ifdef RUSAGE_THREAD
+  ::getrusage(RUSAGE_THREAD, &usage);
+#else
+  ::getrusage(RUSAGE_SELF, &usage);
+#endif
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return {0, seconds(usage.ru_utime) + seconds(usage.ru_stime), usage.ru_nvcsw, usage.ru_nivcsw};
 }
 
 // The minimal host's runs, timed from opening the line to the last reply.
 template <typename Body>
-double BaselineSeconds(const std::string& line, Body body) {
+RunCost BaselineRun(const std::string& line, Body body) {
+  const RunCost before = ThreadUsage();
   const auto start = Clock::now();
-  BaselineHost host;
-  std::string error;
-  if (!host.Open(line, &error) || !body(host, &error)) Fail(error);
-  return std::chrono::duration<double>(Clock::now() - start).count();
+  {
+    BaselineHost host;
+    std::string error;
+    if (!host.Open(line, &error) || !body(host, &error)) Fail(error);
+  }
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  const RunCost after = ThreadUsage();
+  return {wall, after.cpu - before.cpu, after.waits - before.waits,
+          after.preempted - before.preempted};
 }
 
-double BaselineProgramSeconds(const std::string& line, const FileBytes& image, int sector) {
+RunCost BaselineProgram(const std::string& line, const FileBytes& image, int sector) {
   std::array<std::uint8_t, kFirmwareSize> firmware{};
   std::copy_n(image.begin(), kFirmwareSize, firmware.begin());
   const SectorInf block = DeriveSectorInf(image);
-  return BaselineSeconds(line, [&](BaselineHost& host, std::string* error) {
+  return BaselineRun(line, [&](BaselineHost& host, std::string* error) {
     return host.Program(firmware, block, sector, error);
   });
 }
 
-double BaselineListSeconds(const std::string& line) {
-  return BaselineSeconds(line,
-                         [](BaselineHost& host, std::string* error) { return host.List(error); });
+RunCost BaselineList(const std::string& line) {
+  return BaselineRun(line, [](BaselineHost& host, std::string* error) { return host.List(error); });
 }
 
 // quorvex-cli and the minimal host, measured in turns: the ratio of each round.
 struct SideBySide {
-  std::vector<double> cli;
-  std::vector<double> baseline;
+  std::vector<RunCost> cli;
+  std::vector<RunCost> baseline;
 
   template <typename Cli, typename Baseline>
   void Add(bool cliFirst, Cli runCli, Baseline runBaseline) {
@@ -315,10 +351,61 @@ struct SideBySide {
   }
   [[nodiscard]] double MedianRatio() const {
     std::vector<double> ratios;
-    for (std::size_t i = 0; i < cli.size(); ++i) ratios.push_back(cli[i] / baseline[i]);
+    for (std::size_t i = 0; i < cli.size(); ++i) ratios.push_back(cli[i].wall / baseline[i].wall);
     return Median(ratios);
   }
 };
+
+template <typename Field>
+double MedianOf(const std::vector<RunCost>& runs, Field field) {
+  std::vector<double> values;
+  for (const RunCost& r : runs) values.push_back(static_cast<double>(field(r)));
+  return Median(values);
+}
+
+double MedianWall(const std::vector<RunCost>& runs) {
+  return MedianOf(runs, [](const RunCost& r) { return r.wall; });
+}
+
+// Programming runs and listings through quorvex-cli and the minimal host in turns on one paced
+// instrument, round by round, so both see the same machine at the same time.
+struct PacedPair {
+  SideBySide programs;
+  SideBySide lists;
+};
+
+PacedPair MeasureSideBySide(const fs::path& cli, const std::string& line, const fs::path& firmware,
+                            const FileBytes& image, const Options& options) {
+  PacedPair pair;
+  for (int round = 0; round < options.runs; ++round) {
+    const bool cliFirst = round % 2 == 0;  // neither always runs on a line just used
+    pair.programs.Add(
+        cliFirst, [&] { return CliRun(ProgramCommand(cli, line, firmware, options.sector)); },
+        [&] { return BaselineProgram(line, image, options.sector); });
+    pair.lists.Add(
+        cliFirst, [&] { return CliRun(ListCommand(cli, line)); },
+        [&] { return BaselineList(line); });
+  }
+  return pair;
+}
+
+void PrintSideBySide(const char* what, const SideBySide& runs, double limit, double target) {
+  const double ratio = runs.MedianRatio();
+  const auto cpu = [](const RunCost& r) { return r.cpu * 1e3; };
+  const auto waits = [](const RunCost& r) { return r.waits; };
+  const auto preempted = [](const RunCost& r) { return r.preempted; };
+  std::printf(
+      "         %-8s quorvex-cli median %.3f s, minimal host %.3f s, limit %.3f s\n"
+      "                  against the line: quorvex-cli %.3f, minimal host %.3f\n"
+      "                  against the minimal host, round by round: %.4f (target <= %.2f: %s)\n"
+      "                  a run: CPU %.1f ms against %.1f ms, waits %.0f against %.0f,"
+      " put aside %.0f against %.0f\n",
+      what, MedianWall(runs.cli), MedianWall(runs.baseline), limit, MedianWall(runs.cli) / limit,
+      MedianWall(runs.baseline) / limit, ratio, target, Verdict(ratio <= target),
+      MedianOf(runs.cli, cpu), MedianOf(runs.baseline, cpu), MedianOf(runs.cli, waits),
+      MedianOf(runs.baseline, waits), MedianOf(runs.cli, preempted),
+      MedianOf(runs.baseline, preempted));
+}
 
 // One quorvex-cli --json programming run on the lines: the seconds of each port's run as its
 // result event gives them, and the CPU time of the whole process.
@@ -349,6 +436,42 @@ JsonRun RunJson(const fs::path& cli, const std::vector<std::string>& lines,
   }
   run.cpuSeconds = cost.cpuSeconds;
   return run;
+}
+
+// Several paced instruments programmed at once by one quorvex-cli, and one alone beside it,
+// in turns: the slowest of them against the single run, and the CPU time per instrument.
+struct ParallelFigures {
+  double ratio = 0;
+  double cpuTogether = 0;  // per instrument, seconds
+  double cpuAlone = 0;
+};
+
+ParallelFigures MeasureParallel(const fs::path& cli, const std::vector<std::string>& lines,
+                                const fs::path& firmware, const Options& options) {
+  const auto ports = static_cast<double>(lines.size());
+  std::vector<double> ratios;
+  std::vector<double> together;
+  std::vector<double> alone;
+  for (int round = 0; round < options.runs; ++round) {
+    const auto runTogether = [&] {
+      const JsonRun run = RunJson(cli, lines, firmware, options.sector);
+      together.push_back(run.cpuSeconds / ports);
+      return *std::max_element(run.seconds.begin(), run.seconds.end());
+    };
+    const auto runAlone = [&] {
+      const JsonRun run = RunJson(cli, {lines.front()}, firmware, options.sector);
+      alone.push_back(run.cpuSeconds);
+      return run.seconds.front();
+    };
+    if (round % 2 == 0) {
+      const double slowest = runTogether();
+      ratios.push_back(slowest / runAlone());
+    } else {
+      const double single = runAlone();
+      ratios.push_back(runTogether() / single);
+    }
+  }
+  return {Median(ratios), Median(together), Median(alone)};
 }
 
 }  // namespace
@@ -412,77 +535,56 @@ int main(int argc, char** argv) {
       fastProgram.MedianCpu() * 1e3, static_cast<double>(fastProgram.peakKilobytes) / 1024,
       fastList.MedianWall() * 1e3, listing.toInstrument + listing.fromInstrument);
 
-  // Paced: the line as it is at 62,500 baud. quorvex-cli and the minimal host take turns on
-  // one paced instrument, round by round, so both see the same machine at the same time.
+  // Paced: the line as it is at 62,500 baud, first on a quiet machine, then with busy loops
+  // beside both hosts.
   const FileBytes image = SampleImage("BENCH", true);
   const std::string line = StartPaced(simulator, folder / "line");
-  SideBySide programs;
-  SideBySide lists;
-  for (int round = 0; round < options.runs; ++round) {
-    const bool cliFirst = round % 2 == 0;  // neither always runs on a line just used
-    programs.Add(
-        cliFirst, [&] { return CliSeconds(ProgramCommand(cli, line, firmware, options.sector)); },
-        [&] { return BaselineProgramSeconds(line, image, options.sector); });
-    lists.Add(
-        cliFirst, [&] { return CliSeconds(ListCommand(cli, line)); },
-        [&] { return BaselineListSeconds(line); });
+  const PacedPair quiet = MeasureSideBySide(cli, line, firmware, image, options);
+  std::printf("paced    on this machine as it is:\n");
+  PrintSideBySide("program:", quiet.programs, program.LimitSeconds(), kProgramVsTarget);
+  PrintSideBySide("list:", quiet.lists, listing.LimitSeconds(), kListVsTarget);
+  std::optional<PacedPair> busy;
+  if (options.busy > 0) {
+    const BusyLoops loops(options.busy);
+    busy = MeasureSideBySide(cli, line, firmware, image, options);
+    std::printf("paced    with %d busy loops beside both hosts (load average %s at the end):\n",
+                loops.Count(), LoadAverage().c_str());
   }
-  const double programRatio = Median(programs.cli) / program.LimitSeconds();
-  const double listRatio = Median(lists.cli) / listing.LimitSeconds();
-  const double programVs = programs.MedianRatio();
-  const double listVs = lists.MedianRatio();
-  std::printf(
-      "paced    program: quorvex-cli median %.3f s, minimal host %.3f s, limit %.3f s\n"
-      "                  against the line: quorvex-cli %.3f, minimal host %.3f\n"
-      "                  against the minimal host, round by round: %.4f (target <= %.2f: %s)\n"
-      "         list:    quorvex-cli median %.3f s, minimal host %.3f s, limit %.3f s\n"
-      "                  against the line: quorvex-cli %.3f, minimal host %.3f\n"
-      "                  against the minimal host, round by round: %.4f (target <= %.2f: %s)\n",
-      Median(programs.cli), Median(programs.baseline), program.LimitSeconds(), programRatio,
-      Median(programs.baseline) / program.LimitSeconds(), programVs, kProgramVsTarget,
-      Verdict(programVs <= kProgramVsTarget), Median(lists.cli), Median(lists.baseline),
-      listing.LimitSeconds(), listRatio, Median(lists.baseline) / listing.LimitSeconds(), listVs,
-      kListVsTarget, Verdict(listVs <= kListVsTarget));
+  if (busy) {
+    PrintSideBySide("program:", busy->programs, program.LimitSeconds(), kProgramVsTarget);
+    PrintSideBySide("list:", busy->lists, listing.LimitSeconds(), kListVsTarget);
+  }
 
-  // Four paced instruments programmed at once by one quorvex-cli, and one alone beside it.
+  // Several paced instruments programmed at once by one quorvex-cli, and one alone beside it.
   std::vector<std::string> lines{line};
-  for (int i = 1; i < kParallelPorts; ++i) {
-    lines.push_back(StartPaced(simulator, folder / ("line" + std::to_string(i))));
+  std::vector<std::pair<int, ParallelFigures>> parallel;
+  for (const int ports : kParallelPorts) {
+    while (static_cast<int>(lines.size()) < ports) {
+      lines.push_back(StartPaced(simulator, folder / ("line" + std::to_string(lines.size()))));
+    }
+    const std::vector<std::string> used(lines.begin(), lines.begin() + ports);
+    const ParallelFigures figures = MeasureParallel(cli, used, firmware, options);
+    parallel.emplace_back(ports, figures);
+    std::printf(
+        "parallel %d instruments at once: the slowest run against a single run beside it %.4f "
+        "(target <= %.2f: %s)\n"
+        "         quorvex-cli CPU per instrument %.1f ms at once, %.1f ms alone\n",
+        ports, figures.ratio, kParallelTarget, Verdict(figures.ratio <= kParallelTarget),
+        figures.cpuTogether * 1e3, figures.cpuAlone * 1e3);
   }
-  std::vector<double> parallelRatios;
-  std::vector<double> parallelCpu;
-  std::vector<double> singleCpu;
-  for (int round = 0; round < options.runs; ++round) {
-    const auto together = [&] {
-      const JsonRun run = RunJson(cli, lines, firmware, options.sector);
-      parallelCpu.push_back(run.cpuSeconds / kParallelPorts);
-      return *std::max_element(run.seconds.begin(), run.seconds.end());
-    };
-    const auto alone = [&] {
-      const JsonRun run = RunJson(cli, {lines.front()}, firmware, options.sector);
-      singleCpu.push_back(run.cpuSeconds);
-      return run.seconds.front();
-    };
-    const double first = round % 2 == 0 ? together() : alone();
-    const double second = round % 2 == 0 ? alone() : together();
-    parallelRatios.push_back(round % 2 == 0 ? first / second : second / first);
-  }
-  const double parallel = Median(parallelRatios);
-  std::printf(
-      "parallel %d instruments at once: the slowest run against a single run beside it %.4f "
-      "(target <= %.2f: %s)\n"
-      "         quorvex-cli CPU per instrument %.1f ms at once, %.1f ms alone\n",
-      kParallelPorts, parallel, kParallelTarget, Verdict(parallel <= kParallelTarget),
-      Median(parallelCpu) * 1e3, Median(singleCpu) * 1e3);
   StopPaced();
-  const double cpuShare = Median(g_pacedCli.cpu) / Median(g_pacedCli.wall);
+  // The share of its wall time quorvex-cli spends on the CPU, from the runs on the machine as
+  // it is (busy loops take the CPU from it and slow every instruction it runs).
+  std::vector<RunCost> quietCli = quiet.programs.cli;
+  quietCli.insert(quietCli.end(), quiet.lists.cli.begin(), quiet.lists.cli.end());
+  const double cpuShare =
+      MedianOf(quietCli, [](const RunCost& r) { return r.cpu; }) / MedianWall(quietCli);
+  const long peakKilobytes = std::max(g_pacedPeakKilobytes, fastProgram.peakKilobytes);
   std::printf(
       "         quorvex-cli CPU %.2f %% of its wall time in paced runs (target < 2 %%: %s)\n"
       "         quorvex-cli peak memory %.1f MB (target < 20 MB: %s)\n",
       cpuShare * 100, Verdict(cpuShare < kCpuShareTarget),
-      static_cast<double>(std::max(g_pacedCli.peakKilobytes, fastProgram.peakKilobytes)) / 1024,
-      Verdict(std::max(g_pacedCli.peakKilobytes, fastProgram.peakKilobytes) <
-              kPeakKilobytesTarget));
+      static_cast<double>(peakKilobytes) / 1024, Verdict(peakKilobytes < kPeakKilobytesTarget));
 
   std::string note;
   const std::optional<double> shown =
@@ -497,8 +599,19 @@ int main(int argc, char** argv) {
   std::error_code ignored;
   fs::remove_all(folder, ignored);
   std::printf("load average at the end %s\n", LoadAverage().c_str());
+  const double programRatio = MedianWall(quiet.programs.cli) / program.LimitSeconds();
+  const double listRatio = MedianWall(quiet.lists.cli) / listing.LimitSeconds();
   std::printf("ratio program=%.3f list=%.3f\n", programRatio, listRatio);
-  std::printf("vs-baseline program=%.4f list=%.4f\n", programVs, listVs);
-  std::printf("parallel4=%.4f\n", parallel);
+  std::printf("vs-baseline program=%.4f list=%.4f\n", quiet.programs.MedianRatio(),
+              quiet.lists.MedianRatio());
+  if (busy) {
+    std::printf("busy%d program=%.4f list=%.4f\n", options.busy, busy->programs.MedianRatio(),
+                busy->lists.MedianRatio());
+  }
+  for (const auto& [ports, figures] : parallel)
+    std::printf("parallel%d=%.4f\n", ports, figures.ratio);
+  const ParallelFigures& widest = parallel.back().second;
+  std::printf("cpu-per-instrument alone=%.1fms with%d=%.1fms\n", widest.cpuAlone * 1e3,
+              parallel.back().first, widest.cpuTogether * 1e3);
   return 0;
 }

@@ -31,8 +31,22 @@ class PortBackend {
 
   // Blocking write; returns whether every byte was handed to the port in time.
   virtual bool Write(const std::uint8_t* data, std::size_t count) = 0;
+  // Writes the bytes as that many one-byte writes would: each byte has its own time-out
+  // (timeout + 1 ms from when the byte before it was handed over or given up), and a byte
+  // that cannot be written is left out without stopping the ones after it. Returns whether
+  // every byte was handed over. Here one Write a byte; a back end whose port takes several
+  // bytes in one call may hand them over together.
+  virtual bool WriteEachByte(const std::uint8_t* data, std::size_t count) {
+    bool all = true;
+    for (std::size_t i = 0; i < count; ++i) all = Write(data + i, 1) && all;
+    return all;
+  }
   // Blocking one-byte read; false when no byte came (time-out, no port, line error).
-  virtual bool ReadByte(std::uint8_t& byte) = 0;
+  // `replyLeft` is how many bytes the reply being read still needs, this one included (at
+  // least 1). A back end may take up to that many from the line in one read and hand them
+  // out one by one, each as one call; it never takes more, so a byte of the next reply, or a
+  // stray one, stays in the line until a read for that reply comes.
+  virtual bool ReadByte(std::uint8_t& byte, std::size_t replyLeft) = 0;
 
   // The rate the driver actually runs after SetLine (0 when unknown).
   [[nodiscard]] virtual std::uint32_t ActualBaud() const { return 0; }

@@ -1,5 +1,6 @@
 // The serial port on POSIX systems: an exclusive, raw, non-blocking descriptor whose reads
-// and writes wait with poll against one deadline each.
+// and writes wait with poll against one deadline each. A read takes what has arrived of the
+// reply being read, never more than it still needs, and hands the bytes out one by one.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -7,6 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <utility>
@@ -80,6 +83,7 @@ class PosixBackend final : public PortBackend {
     // next open of the port fails.
     (void)::ioctl(fd_.Get(), TIOCNXCL);
     fd_.Reset();
+    DropHeld();
     actualBaud_ = 0;
   }
 
@@ -102,17 +106,56 @@ class PosixBackend final : public PortBackend {
     return true;
   }
 
-  bool ReadByte(std::uint8_t& byte) override {
+  bool WriteEachByte(const std::uint8_t* data, std::size_t count) override {
     if (!fd_.Valid()) return false;
+    const auto byteTime = std::chrono::milliseconds(timeoutMs_ + 1);
+    auto deadline = Clock::now() + byteTime;  // of the first byte not yet handed over
+    bool all = true;
+    std::size_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::write(fd_.Get(), data + done, count - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+        deadline = Clock::now() + byteTime;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      const bool failed = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK;
+      if (!failed && WaitFor(POLLOUT, deadline)) continue;
+      // This byte failed or timed out: it is left out, and the next one gets its own time.
+      all = false;
+      ++done;
+      deadline = Clock::now() + byteTime;
+    }
+    return all;
+  }
+
+  bool ReadByte(std::uint8_t& byte, std::size_t replyLeft) override {
+    // Bytes taken from the line with an earlier byte of this reply: they had arrived, so they
+    // are handed out at once, as the driver would hand them out.
+    if (heldNext_ < heldCount_) {
+      byte = held_[heldNext_++];
+      return true;
+    }
+    if (!fd_.Valid()) return false;
+    // One read takes all that has arrived, up to what the reply still needs: a reply whose
+    // bytes piled up while this program waited for the CPU costs one call, not one a byte.
+    // Nothing is held here, so the line is most likely empty: wait first, then read, rather
+    // than a read that finds nothing before every wait.
+    const std::size_t wanted = std::clamp<std::size_t>(replyLeft, 1, held_.size());
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_ + 1);
     for (;;) {
-      const ssize_t n = ::read(fd_.Get(), &byte, 1);
-      if (n == 1) return true;
+      if (!WaitFor(POLLIN, deadline)) return false;
+      const ssize_t n = ::read(fd_.Get(), held_.data(), wanted);
+      if (n > 0) {
+        heldCount_ = static_cast<std::size_t>(n);
+        heldNext_ = 1;
+        byte = held_[0];
+        return true;
+      }
       // End of file or an error such as EIO/ENXIO: the adapter is gone. No byte, at once.
       if (n == 0) return false;
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-      if (!WaitFor(POLLIN, deadline)) return false;
+      if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return false;
     }
   }
 
@@ -132,7 +175,15 @@ class PosixBackend final : public PortBackend {
     }
   }
 
+  // Discards what was taken from the line and not yet handed out; a port opened or closed
+  // starts with nothing.
+  void DropHeld() { heldCount_ = heldNext_ = 0; }
+
   UniqueFd fd_;
+  // The longest frame: 255 payload bytes, the length, the zero byte and the check byte.
+  std::array<std::uint8_t, 258> held_{};
+  std::size_t heldCount_ = 0;  // bytes in held_
+  std::size_t heldNext_ = 0;   // the next of them to hand out
   std::uint32_t timeoutMs_ = 0;
   std::uint32_t actualBaud_ = 0;
 };

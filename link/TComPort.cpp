@@ -1,5 +1,6 @@
 #include "TComPort.h"
 
+#include <array>
 #include <utility>
 
 namespace quorvex {
@@ -51,42 +52,57 @@ bool TComPort::WriteBlock(const std::uint8_t* data, std::uint32_t count) {
   return backend_->Write(data, count);
 }
 
-std::uint8_t TComPort::ReadByte() {
+std::uint8_t TComPort::ReadByte() { return ReadReplyByte(1); }
+
+std::uint8_t TComPort::ReadReplyByte(std::size_t replyLeft) {
   std::uint8_t byte = 0;
-  if (!backend_->ReadByte(byte)) TimedOut = true;
+  if (!backend_->ReadByte(byte, replyLeft)) TimedOut = true;
   return byte;
 }
 
 void TComPort::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
+  // The frame's bytes go out as WriteByte would send them one by one, each with its own
+  // time-out, but to a port that takes them together in one piece: a request handed over a
+  // byte at a time reaches the instrument in parts whenever another program takes the CPU
+  // in between, and the instrument answers only once the last part is in.
+  std::array<std::uint8_t, 258> frame{};
+  std::size_t n = 0;
   std::uint8_t sum = length;
-  WriteByte(length);
-  WriteByte(0x00);
+  frame[n++] = length;
+  frame[n++] = 0x00;
   for (unsigned i = 0; i < length; ++i) {
-    WriteByte(payload[i]);
+    frame[n++] = payload[i];
     sum = static_cast<std::uint8_t>(sum + payload[i]);
   }
-  WriteByte(static_cast<std::uint8_t>(sum ^ 0xFF));
+  frame[n++] = static_cast<std::uint8_t>(sum ^ 0xFF);
+  backend_->WriteEachByte(frame.data(), n);
 }
 
 unsigned TComPort::ReceiveFrame(std::uint8_t* buffer) {
+  // What the frame still needs, counted down byte by byte, bounds every read of the line: a
+  // byte after the frame (the next reply, a stray one) is never taken with it. The shortest
+  // frame has three bytes (length 0, the zero byte, the check byte), so as much may come with
+  // the length byte; after it, the frame needs L + 2 more.
+  constexpr std::size_t kShortestFrame = 3;
   TimedOut = false;
-  const std::uint8_t length = ReadByte();
+  const std::uint8_t length = ReadReplyByte(kShortestFrame);
   if (TimedOut) return 0;
   std::uint8_t sum = length;
+  std::size_t left = std::size_t{length} + 2;
 
   TimedOut = false;
-  ReadByte();  // the second byte of a frame carries nothing
+  ReadReplyByte(left--);  // the second byte of a frame carries nothing
   if (TimedOut) return 0;
 
   for (unsigned i = 0; i < length; ++i) {
     TimedOut = false;
-    buffer[i] = ReadByte();
+    buffer[i] = ReadReplyByte(left--);
     if (TimedOut) return 0;
     sum = static_cast<std::uint8_t>(sum + buffer[i]);
   }
 
   TimedOut = false;
-  const std::uint8_t check = ReadByte();
+  const std::uint8_t check = ReadReplyByte(left);
   if (TimedOut) return 0;
   // Accepted when no bit is set in both the check byte and the sum.
   if ((check & sum) != 0) return 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -47,7 +48,8 @@ class TComPort {
 
   bool WriteByte(std::uint8_t byte);
   bool WriteBlock(const std::uint8_t* data, std::uint32_t count);
-  // Sets TimedOut when no byte came; never clears it.
+  // Reads a reply of one byte (the loader's answer to an image block). Sets TimedOut when no
+  // byte came; never clears it.
   std::uint8_t ReadByte();
 
   // Frame: length L, 0x00, L payload bytes, check byte (sum of L and payload) XOR 0xFF.
@@ -60,6 +62,10 @@ class TComPort {
   bool TimedOut = false;
 
  private:
+  // One byte of a reply that still needs `replyLeft` bytes, this one included; sets TimedOut
+  // when no byte came. The port never reads past the reply it is told of.
+  std::uint8_t ReadReplyByte(std::size_t replyLeft);
+
   PlainMessage plainMessage_;
   std::unique_ptr<PortBackend> backend_;
   PortFailure openFailure_;

@@ -77,7 +77,9 @@ class Win32Backend final : public PortBackend {
     return ok != FALSE && transferred == count;
   }
 
-  bool ReadByte(std::uint8_t& byte) override {
+  // One byte a ReadFile, whatever the reply still needs: the port's own time-outs are set for
+  // one-byte reads.
+  bool ReadByte(std::uint8_t& byte, std::size_t /*replyLeft*/) override {
     if (!handle_.Valid()) return false;
     DWORD transferred = 0;
     (void)::ReadFile(handle_.Get(), &byte, 1, &transferred, nullptr);

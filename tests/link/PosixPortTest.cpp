@@ -10,9 +10,11 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "HeldDescriptor.h"
 #include "Hex.h"
 #include "PtyPair.h"
 #include "TComPort.h"
@@ -166,6 +168,22 @@ TEST_F(PosixPortTest, PendingStrayByteIsReadAsTheNextLength) {
   ASSERT_EQ(port.ReceiveFrame(buffer.data()), 1u);
   ASSERT_TRUE(pty.Send(Hex("00 03 00 FD 45 B3 07")));  // a stray 00 before the reply
   EXPECT_EQ(port.ReceiveFrame(buffer.data()), 0u) << "00 03 00 is read as an empty frame";
+}
+
+TEST_F(PosixPortTest, StoppedLineLeavesEachByteOfTheFrameOutAndGoesOn) {
+  ASSERT_TRUE(port.Open(pty.SlavePath()));
+  const std::optional<int> fd = HeldDescriptor(pty.SlavePath());
+  ASSERT_TRUE(fd.has_value());
+  // Output suspended: the port takes nothing, so every byte of the frame times out on its
+  // own (short time-outs here) and is left out; the frame's end is never kept for later.
+  ASSERT_EQ(::ioctl(*fd, TCXONC, TCOOFF), 0);
+  ASSERT_TRUE(port.SetTimeouts(10));
+  const std::vector<std::uint8_t> check{0x02};
+  port.SendFrame(check.data(), 1);
+  ASSERT_EQ(::ioctl(*fd, TCXONC, TCOON), 0);
+  EXPECT_EQ(ToHex(pty.Drain(4, 100)), "");
+  port.SendFrame(check.data(), 1);
+  EXPECT_EQ(ToHex(pty.Drain(4)), "01 00 02 FC") << "the next frame goes out whole";
 }
 
 TEST_F(PosixPortTest, SilentLineTimesOutAfter5001Milliseconds) {

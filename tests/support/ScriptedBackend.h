@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -13,8 +14,10 @@ namespace quorvex::test {
 // What a scripted port saw and what it will answer; shared with the test after the
 // backend has been handed to a TComPort.
 struct ScriptedLine {
-  std::deque<std::uint8_t> incoming;  // bytes the "instrument" has sent; read in order
-  std::vector<std::uint8_t> written;  // every byte written by the host
+  std::deque<std::uint8_t> incoming;   // bytes the "instrument" has sent, still in the line
+  std::deque<std::uint8_t> taken;      // taken from the line by a read, not yet handed out
+  std::vector<std::size_t> readSizes;  // bytes each read took from the line
+  std::vector<std::uint8_t> written;   // every byte written by the host
   std::vector<std::size_t> writeSizes;
   int readsWithoutByte = 0;  // reads that found nothing: each a time-out, without the wait
   bool open = false;
@@ -58,7 +61,10 @@ class ScriptedBackend final : public PortBackend {
     line_->dtr = raise;
     return true;
   }
-  void Close() override { line_->open = false; }
+  void Close() override {
+    line_->open = false;
+    line_->taken.clear();
+  }
   [[nodiscard]] bool IsOpen() const override { return line_->open; }
   bool Write(const std::uint8_t* data, std::size_t count) override {
     if (!line_->open) return false;
@@ -66,13 +72,21 @@ class ScriptedBackend final : public PortBackend {
     line_->writeSizes.push_back(count);
     return true;
   }
-  bool ReadByte(std::uint8_t& byte) override {
-    if (!line_->open || line_->incoming.empty()) {
-      ++line_->readsWithoutByte;
-      return false;
+  // Like the POSIX port on a line where everything has arrived: one read takes all it may,
+  // up to what the reply still needs, and the bytes are handed out one a call.
+  bool ReadByte(std::uint8_t& byte, std::size_t replyLeft) override {
+    if (line_->taken.empty()) {
+      if (!line_->open || line_->incoming.empty()) {
+        ++line_->readsWithoutByte;
+        return false;
+      }
+      const std::size_t n = std::min(std::max<std::size_t>(replyLeft, 1), line_->incoming.size());
+      line_->taken.assign(line_->incoming.begin(), line_->incoming.begin() + n);
+      line_->incoming.erase(line_->incoming.begin(), line_->incoming.begin() + n);
+      line_->readSizes.push_back(n);
     }
-    byte = line_->incoming.front();
-    line_->incoming.pop_front();
+    byte = line_->taken.front();
+    line_->taken.pop_front();
     return true;
   }
 
