@@ -105,7 +105,7 @@ int RunPorts(const GlobalOptions& options, bool withIdentity) {
   if (options.simulate) {
     std::string error;
     if (!simulator.Start(&error)) {
-      command.output().Note("", "cannot start the simulated instrument: " + error);
+      command.output().Note("", CannotStart(error));
       return command.End(kExitFailed);
     }
     ports.push_back({PortNameOf(simulator.PortPath()), simulator.PortPath(), "simulated instrument",

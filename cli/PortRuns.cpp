@@ -27,11 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The program's own usage errors: on stderr, with --json too.
-void Error(const std::string& text) {
-  WriteStandard(StandardStream::Err, "quorvex-cli: " + text + "\n");
-}
-
 // Several runs end with the smallest non-zero code: a failure outranks a decline.
 int CombinedExitCode(const std::vector<RunRecord>& records) {
   int code = kExitDone;
@@ -57,7 +52,7 @@ class Connection {
       simulator_ = std::make_unique<Simulator>();
       std::string error;
       if (!simulator_->Start(&error)) {
-        output_.Note(target.name, "cannot start the simulated instrument: " + error);
+        output_.Note(target.name, CannotStart(error));
         return kExitFailed;
       }
       path = simulator_->PortPath();

@@ -2,13 +2,12 @@
 // any text (quotes, control characters, Cyrillic) comes out as valid JSON.
 #include <nlohmann/json.hpp>
 
-#include <cmath>
-
 #include <chrono>
 #include <map>
 #include <mutex>
 
 #include "Output.h"
+#include "RunRecordJson.h"
 #include "StandardStreams.h"
 #include "Texts.h"
 
@@ -16,13 +15,6 @@ namespace quorvex::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using json = nlohmann::ordered_json;  // keys in the order written: "event" first
-
-// Null for a value that does not apply.
-template <typename T>
-json OrNull(const std::optional<T>& value) {
-  return value ? json(*value) : json(nullptr);
-}
 
 class JsonOutput final : public Output {
  public:
@@ -81,14 +73,10 @@ class JsonOutput final : public Output {
   }
 
   void Result(const RunRecord& r) override {
-    json fields = {
-        {"command", r.command}, {"exit", r.exit}, {"seconds", std::round(r.seconds * 1000) / 1000}};
-    if (r.command == "program") {
-      fields["file"] = OrNull(r.file);
-      fields["sha256"] = OrNull(r.sha256);
-      fields["sector"] = OrNull(r.sector);
-      fields["name"] = OrNull(r.name);
-    }
+    // The file as given; the port goes in front, with the event's name.
+    const json all = ToJson(r);
+    json fields = Fields(all, {"command", "exit", "seconds"});
+    if (r.command == "program") fields.update(Fields(all, {"file", "sha256", "sector", "name"}));
     Emit(Event("result", r.port, fields));
   }
 
