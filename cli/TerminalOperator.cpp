@@ -14,6 +14,10 @@ void TerminalOperator::Log(std::string_view line) {
   output_.Log(port_, line);
 }
 
+void TerminalOperator::SectorListed(int sector, bool loaded, const std::string& name) {
+  output_.SectorListed(port_, sector, loaded, name);
+}
+
 int TerminalOperator::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
   lastMessage_ = std::string(caption) + ": " + std::string(text.substr(0, text.find('\n')));
   if ((flags & 0x0F) != kMbYesNo) {

@@ -18,6 +18,7 @@ class TerminalOperator final : public Operator {
   TerminalOperator(Output& output, std::string port, bool yes);
 
   void Log(std::string_view line) override;
+  void SectorListed(int sector, bool loaded, const std::string& name) override;
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
   void PlainMessage(std::string_view text) override;
   void SetProgress(int position) override;
