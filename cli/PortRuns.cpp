@@ -40,7 +40,7 @@ int CombinedExitCode(const std::vector<RunRecord>& records) {
 // --simulate, the simulated instrument that answers on it.
 class Connection {
  public:
-  Connection(TerminalOperator& op, Output& output)
+  Connection(PortRunOperator& op, Output& output)
       : output_(output),
         port_([&op](std::string_view text) { op.PlainMessage(text); }),
         device_(port_, op) {}
@@ -109,7 +109,7 @@ namespace {
 RunRecord RunOnPort(const GlobalOptions& options, const DeviceJob& job, const Target& target,
                     Output& output) {
   const auto start = Clock::now();
-  TerminalOperator op(output, target.name, options.yes);
+  PortRunOperator op(output, target.name, options.yes);
   op.SetSectorText(job.sector);
   RunRecord record = RecordOf(job, target.name, kExitDone);
   {
