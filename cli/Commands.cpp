@@ -9,11 +9,11 @@
 #include "FirmwareFile.h"
 #include "FirmwareImage.h"
 #include "Output.h"
+#include "PortRunOperator.h"
 #include "PortRuns.h"
 #include "SectorInf.h"
 #include "Sequences.h"
 #include "Sha256.h"
-#include "TerminalOperator.h"
 
 // The commands that talk to the instrument: check, list, clear and program.
 namespace quorvex::cli {
@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 int RunCheck(const GlobalOptions& options) {
   return StartDeviceCommand(options,
-                            {"check", "", {}, {}, {}, [](Device& device, TerminalOperator& op) {
+                            {"check", "", {}, {}, {}, [](Device& device, PortRunOperator& op) {
                                const RunResult result = CheckLoader(device, op);
                                if (result != RunResult::Done) return ExitCodeOf(result);
                                char line[64];
@@ -37,14 +37,14 @@ int RunCheck(const GlobalOptions& options) {
 
 int RunList(const GlobalOptions& options) {
   return StartDeviceCommand(options,
-                            {"list", "", {}, {}, {}, [](Device& device, TerminalOperator& op) {
+                            {"list", "", {}, {}, {}, [](Device& device, PortRunOperator& op) {
                                return ExitCodeOf(ListSectors(device, op));
                              }});
 }
 
 int RunClear(const GlobalOptions& options, const std::string& sector) {
   return StartDeviceCommand(options,
-                            {"clear", sector, {}, {}, {}, [](Device& device, TerminalOperator& op) {
+                            {"clear", sector, {}, {}, {}, [](Device& device, PortRunOperator& op) {
                                return ExitCodeOf(ClearSector(device, op));
                              }});
 }
@@ -56,7 +56,7 @@ int RunProgram(const GlobalOptions& options, const std::string& file, const std:
   FileBytes raw{};
   {
     const std::unique_ptr<Output> output = MakeOutput(options);
-    TerminalOperator op(*output, "", options.yes);
+    PortRunOperator op(*output, "", options.yes);
     if (ReportFileFailure(op, ReadFirmwareFile(file, raw, nullptr))) {
       // No port ran: the result a script waits for belongs to none.
       RunRecord record = RecordOf({"program", sector, file, {}, {}, {}}, "", kExitBadInput);
@@ -70,7 +70,7 @@ int RunProgram(const GlobalOptions& options, const std::string& file, const std:
   DecodeImage(raw, image);
   const std::string name = SectorName(DeriveSectorInf(image));
   return StartDeviceCommand(
-      options, {"program", sector, file, sha256, name, [](Device& device, TerminalOperator& op) {
+      options, {"program", sector, file, sha256, name, [](Device& device, PortRunOperator& op) {
                   op.SetStopFlag(&device.StopRequested);
                   return ExitCodeOf(RunProgramming(device, op));
                 }});

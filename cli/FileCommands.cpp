@@ -15,11 +15,11 @@
 #include "Output.h"
 #include "PortEnumeration.h"
 #include "PortIdentity.h"
+#include "PortRunOperator.h"
 #include "PortRuns.h"
 #include "SectorInf.h"
 #include "Simulator.h"
 #include "TComPort.h"
-#include "TerminalOperator.h"
 
 // The commands that use no port's instrument: decode, encode, inspect and ports.
 namespace quorvex::cli {
@@ -36,14 +36,15 @@ bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
   return !in.bad();
 }
 
-// A command that uses no port: its output, and the result event at its end.
-class FileCommand {
+// A command that runs on no instrument (decode, encode, inspect, ports): its output, and the
+// result event at its end.
+class PortlessCommand {
  public:
-  FileCommand(const GlobalOptions& options, std::string command)
+  PortlessCommand(const GlobalOptions& options, std::string command)
       : output_(MakeOutput(options)), op_(*output_, "", false), command_(std::move(command)) {}
 
   Output& output() { return *output_; }
-  TerminalOperator& op() { return op_; }
+  PortRunOperator& op() { return op_; }
 
   int End(int code) {
     RunRecord record;
@@ -72,7 +73,7 @@ class FileCommand {
 
  private:
   std::unique_ptr<Output> output_;
-  TerminalOperator op_;
+  PortRunOperator op_;
   std::string command_;
   Clock::time_point start_ = Clock::now();
 };
@@ -80,7 +81,7 @@ class FileCommand {
 }  // namespace
 
 int RunPorts(const GlobalOptions& options, bool withIdentity) {
-  FileCommand command(options, "ports");
+  PortlessCommand command(options, "ports");
   TComPort port([&command](std::string_view text) { command.op().PlainMessage(text); });
   std::vector<PortIdentity> ports;
   const std::vector<PortIdentity> known =
@@ -105,7 +106,7 @@ int RunPorts(const GlobalOptions& options, bool withIdentity) {
   if (options.simulate) {
     std::string error;
     if (!simulator.Start(&error)) {
-      command.output().Note("", "cannot start the simulated instrument: " + error);
+      command.output().Note("", CannotStart(error));
       return command.End(kExitFailed);
     }
     ports.push_back({PortNameOf(simulator.PortPath()), simulator.PortPath(), "simulated instrument",
@@ -116,7 +117,7 @@ int RunPorts(const GlobalOptions& options, bool withIdentity) {
 }
 
 int RunDecode(const GlobalOptions& options, const std::string& file, const std::string& output) {
-  FileCommand command(options, "decode");
+  PortlessCommand command(options, "decode");
   FileBytes image{};
   if (const int code = command.LoadImage(file, image); code != kExitDone) return command.End(code);
   return command.End(command.Write(output, image));
@@ -124,7 +125,7 @@ int RunDecode(const GlobalOptions& options, const std::string& file, const std::
 
 int RunEncode(const GlobalOptions& options, const std::string& imagePath,
               const std::string& output) {
-  FileCommand command(options, "encode");
+  PortlessCommand command(options, "encode");
   std::vector<std::uint8_t> bytes;
   if (!ReadWhole(imagePath, bytes)) {
     command.output().Note("", "cannot read " + imagePath);
@@ -143,7 +144,7 @@ int RunEncode(const GlobalOptions& options, const std::string& imagePath,
 }
 
 int RunInspect(const GlobalOptions& options, const std::string& file) {
-  FileCommand command(options, "inspect");
+  PortlessCommand command(options, "inspect");
   FileBytes image{};
   if (const int code = command.LoadImage(file, image); code != kExitDone) return command.End(code);
   const SectorInf block = DeriveSectorInf(image);

@@ -1,20 +1,18 @@
 #include "PortChoice.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 
 #include "ExitCode.h"
 #include "PortIdentity.h"
 #include "RegistryAccessor.h"
+#include "StandardStreams.h"
 #include "TComPort.h"
 
 namespace quorvex::cli {
 namespace {
 
 constexpr std::string_view kUsbPrefix = "usb:";
-
-void Error(const std::string& text) { std::fprintf(stderr, "quorvex-cli: %s\n", text.c_str()); }
 
 std::optional<std::string> StoredPort() {
   auto registry = MakeRegistryAccessor();

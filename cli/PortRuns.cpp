@@ -27,11 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The program's own usage errors: on stderr, with --json too.
-void Error(const std::string& text) {
-  WriteStandard(StandardStream::Err, "quorvex-cli: " + text + "\n");
-}
-
 // Several runs end with the smallest non-zero code: a failure outranks a decline.
 int CombinedExitCode(const std::vector<RunRecord>& records) {
   int code = kExitDone;
@@ -45,7 +40,7 @@ int CombinedExitCode(const std::vector<RunRecord>& records) {
 // --simulate, the simulated instrument that answers on it.
 class Connection {
  public:
-  Connection(TerminalOperator& op, Output& output)
+  Connection(PortRunOperator& op, Output& output)
       : output_(output),
         port_([&op](std::string_view text) { op.PlainMessage(text); }),
         device_(port_, op) {}
@@ -57,7 +52,7 @@ class Connection {
       simulator_ = std::make_unique<Simulator>();
       std::string error;
       if (!simulator_->Start(&error)) {
-        output_.Note(target.name, "cannot start the simulated instrument: " + error);
+        output_.Note(target.name, CannotStart(error));
         return kExitFailed;
       }
       path = simulator_->PortPath();
@@ -114,7 +109,7 @@ namespace {
 RunRecord RunOnPort(const GlobalOptions& options, const DeviceJob& job, const Target& target,
                     Output& output) {
   const auto start = Clock::now();
-  TerminalOperator op(output, target.name, options.yes);
+  PortRunOperator op(output, target.name, options.yes);
   op.SetSectorText(job.sector);
   RunRecord record = RecordOf(job, target.name, kExitDone);
   {

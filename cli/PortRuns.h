@@ -9,8 +9,8 @@
 #include "Commands.h"
 #include "Device.h"
 #include "Output.h"
+#include "PortRunOperator.h"
 #include "Sequences.h"
-#include "TerminalOperator.h"
 
 namespace quorvex::cli {
 
@@ -22,7 +22,7 @@ std::unique_ptr<Output> MakeOutput(const GlobalOptions& options,
 int ExitCodeOf(RunResult result);
 
 // What a device command does once its port is open; returns the exit code.
-using DeviceBody = std::function<int(Device&, TerminalOperator&)>;
+using DeviceBody = std::function<int(Device&, PortRunOperator&)>;
 
 // One device command, as every port runs it.
 struct DeviceJob {

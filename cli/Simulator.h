@@ -36,4 +36,9 @@ class Simulator {
 #endif
 };
 
+// What the program says when the simulated instrument did not start, with Start's reason.
+inline std::string CannotStart(const std::string& error) {
+  return "cannot start the simulated instrument: " + error;
+}
+
 }  // namespace quorvex::cli

@@ -32,6 +32,10 @@ class Operator {
   // the operator has asked every run to stop (Ctrl-C, or the window closed during a run).
   // The Cancel button is not asked here: it acts on the image transfer, after each block.
   virtual bool StopAsked() { return false; }
+  // The listing has read one sector and logged its line: the sector's number, whether a
+  // program is loaded in it and, when one is, its name (UTF-8). For an operator that reports
+  // the listing in a form of its own; the log line stays what people read.
+  virtual void SectorListed(int /*sector*/, bool /*loaded*/, const std::string& /*name*/) {}
 };
 
 // The application's standard display of an error that escaped a command: the text, a full

@@ -91,9 +91,12 @@ RunResult ListSectors(Device& device, Operator& op) {
       op.Log(text::kLogBlockReadFailed);
       return RunResult::Failed;
     }
+    const bool loaded = IsLoaded(block);
+    const std::string name = loaded ? SectorName(block) : std::string();
     std::string line = text::kSectorLinePrefix + std::to_string(n);
-    line += IsLoaded(block) ? " - " + SectorName(block) : std::string(text::kNotLoaded);
+    line += loaded ? " - " + name : std::string(text::kNotLoaded);
     op.Log(line);
+    op.SectorListed(n, loaded, name);
   }
   return RunResult::Done;
 }

@@ -1,24 +1,12 @@
 #include "AuditLog.h"
 
-#include <nlohmann/json.hpp>
-
-#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
 
+#include "RunRecordJson.h"
+
 namespace quorvex::cli {
-namespace {
-
-using json = nlohmann::ordered_json;
-
-template <typename T>
-json OrNull(const std::optional<T>& value) {
-  return value ? json(*value) : json(nullptr);
-}
-
-}  // namespace
-
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
@@ -43,19 +31,13 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 bool AuditLog::Record(const RunRecord& r, std::string* error) {
-  const json line = {{"time", UtcNow()},
-                     {"host", HostName()},
-                     {"user", UserName()},
-                     {"command", r.command},
-                     {"port", r.port},
-                     {"usb_serial", OrNull(r.usbSerial)},
-                     {"file", r.file ? json(AbsolutePath(*r.file)) : json(nullptr)},
-                     {"sha256", OrNull(r.sha256)},
-                     {"sector", OrNull(r.sector)},
-                     {"name", OrNull(r.name)},
-                     {"exit", r.exit},
-                     {"seconds", std::round(r.seconds * 1000) / 1000},
-                     {"log", r.log}};
+  // The file as an absolute path: a record read later, elsewhere, still says which it was.
+  RunRecord record = r;
+  if (record.file) record.file = AbsolutePath(*record.file);
+  const json all = ToJson(record);
+  json line = {{"time", UtcNow()}, {"host", HostName()}, {"user", UserName()}};
+  line.update(Fields(all, {"command", "port", "usb_serial", "file", "sha256", "sector", "name",
+                           "exit", "seconds", "log"}));
   return file_->Append(line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n", error);
 }
 

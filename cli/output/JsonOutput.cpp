@@ -2,33 +2,31 @@
 // any text (quotes, control characters, Cyrillic) comes out as valid JSON.
 #include <nlohmann/json.hpp>
 
-#include <cmath>
-
 #include <chrono>
 #include <map>
 #include <mutex>
 
 #include "Output.h"
+#include "RunRecordJson.h"
 #include "StandardStreams.h"
-#include "Texts.h"
 
 namespace quorvex::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using json = nlohmann::ordered_json;  // keys in the order written: "event" first
-
-// Null for a value that does not apply.
-template <typename T>
-json OrNull(const std::optional<T>& value) {
-  return value ? json(*value) : json(nullptr);
-}
 
 class JsonOutput final : public Output {
  public:
   void Log(const std::string& port, std::string_view line) override {
     Emit(Event("log", port, {{"text", line}}));
-    if (const auto sector = SectorOfLine(line)) Emit(Event("sector", port, *sector));
+  }
+
+  // Beside the sector's log line: the device code reports it just after logging it.
+  void SectorListed(const std::string& port, int sector, bool loaded,
+                    const std::string& name) override {
+    Emit(Event(
+        "sector", port,
+        {{"sector", sector}, {"loaded", loaded}, {"name", loaded ? json(name) : json(nullptr)}}));
   }
 
   void Message(const std::string& port, std::string_view caption, std::string_view text) override {
@@ -81,14 +79,10 @@ class JsonOutput final : public Output {
   }
 
   void Result(const RunRecord& r) override {
-    json fields = {
-        {"command", r.command}, {"exit", r.exit}, {"seconds", std::round(r.seconds * 1000) / 1000}};
-    if (r.command == "program") {
-      fields["file"] = OrNull(r.file);
-      fields["sha256"] = OrNull(r.sha256);
-      fields["sector"] = OrNull(r.sector);
-      fields["name"] = OrNull(r.name);
-    }
+    // The file as given; the port goes in front, with the event's name.
+    const json all = ToJson(r);
+    json fields = Fields(all, {"command", "exit", "seconds"});
+    if (r.command == "program") fields.update(Fields(all, {"file", "sha256", "sector", "name"}));
     Emit(Event("result", r.port, fields));
   }
 
@@ -98,25 +92,6 @@ class JsonOutput final : public Output {
     if (!port.empty()) object["port"] = port;
     object.update(fields);
     return object;
-  }
-
-  // "Cектор 5 - NAME" or "Cектор 5 - не загружен": the sector event beside the log line.
-  static std::optional<json> SectorOfLine(std::string_view line) {
-    const std::string_view prefix = text::kSectorLinePrefix;
-    if (!line.starts_with(prefix)) return std::nullopt;
-    line.remove_prefix(prefix.size());
-    int sector = 0;
-    std::size_t digits = 0;
-    while (digits < line.size() && digits < 3 && line[digits] >= '0' && line[digits] <= '9') {
-      sector = sector * 10 + (line[digits++] - '0');
-    }
-    line.remove_prefix(digits);
-    if (digits == 0 || !line.starts_with(" - ")) return std::nullopt;
-    const bool loaded = line != text::kNotLoaded;
-    line.remove_prefix(3);
-    return json{{"sector", sector},
-                {"loaded", loaded},
-                {"name", loaded ? json(std::string(line)) : json(nullptr)}};
   }
 
   void Emit(const json& event) {

@@ -34,7 +34,13 @@ class Output {
  public:
   virtual ~Output() = default;
 
+  // A line of the run's log, the device code's own words.
   virtual void Log(const std::string& port, std::string_view line) = 0;
+  // One sector of a listing, just after its log line: its number, whether a program is
+  // loaded in it, and that program's name (empty when none is). Text shows the log line only.
+  virtual void SectorListed(const std::string& /*port*/, int /*sector*/, bool /*loaded*/,
+                            const std::string& /*name*/) {}
+  // A message box of the device code, with its caption; the run goes on once it is shown.
   virtual void Message(const std::string& port, std::string_view caption,
                        std::string_view text) = 0;
   // The overwrite question; `yes` is -y. Returns the answer.

@@ -36,4 +36,8 @@ void WriteStandard(StandardStream stream, std::string_view text) {
 
 bool StandardStreamWorks(StandardStream stream) { return Works(stream); }
 
+void Error(const std::string& text) {
+  WriteStandard(StandardStream::Err, "quorvex-cli: " + text + "\n");
+}
+
 }  // namespace quorvex::cli

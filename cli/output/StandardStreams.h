@@ -12,6 +12,8 @@ enum class StandardStream { Out, Err };
 // up for the rest of the program: the runs go on without it, and the program's exit code
 // stays theirs. Safe from several threads.
 void WriteStandard(StandardStream stream, std::string_view text);
+// The program's own usage errors: on stderr as "quorvex-cli: TEXT", with --json too.
+void Error(const std::string& text);
 // False once a write to the stream has failed.
 bool StandardStreamWorks(StandardStream stream);
 

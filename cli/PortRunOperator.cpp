@@ -1,4 +1,4 @@
-#include "TerminalOperator.h"
+#include "PortRunOperator.h"
 
 #include "Device.h"
 #include "FirmwareImage.h"
@@ -6,15 +6,19 @@
 
 namespace quorvex::cli {
 
-TerminalOperator::TerminalOperator(Output& output, std::string port, bool yes)
+PortRunOperator::PortRunOperator(Output& output, std::string port, bool yes)
     : output_(output), port_(std::move(port)), yes_(yes) {}
 
-void TerminalOperator::Log(std::string_view line) {
+void PortRunOperator::Log(std::string_view line) {
   log_.emplace_back(line);
   output_.Log(port_, line);
 }
 
-int TerminalOperator::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
+void PortRunOperator::SectorListed(int sector, bool loaded, const std::string& name) {
+  output_.SectorListed(port_, sector, loaded, name);
+}
+
+int PortRunOperator::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
   lastMessage_ = std::string(caption) + ": " + std::string(text.substr(0, text.find('\n')));
   if ((flags & 0x0F) != kMbYesNo) {
     output_.Message(port_, caption, text);
@@ -25,14 +29,14 @@ int TerminalOperator::MessageBox(std::string_view text, std::string_view caption
   return yes ? kIdYes : kIdNo;
 }
 
-void TerminalOperator::PlainMessage(std::string_view text) {
+void PortRunOperator::PlainMessage(std::string_view text) {
   MessageBox(text, kApplicationTitle, kMbOk);
 }
 
 // The transfer sets the bar to 0 as it starts, moves it once after each block of kImageBlock
 // bytes, and sets it to 0 again when it returns (after the finish request, or at once when
 // stopped).
-void TerminalOperator::SetProgress(int position) {
+void PortRunOperator::SetProgress(int position) {
   switch (transfer_) {
     case Transfer::Idle:
       if (position != 0) return;
@@ -59,7 +63,7 @@ void TerminalOperator::SetProgress(int position) {
   }
 }
 
-void TerminalOperator::ProcessMessages() {
+void PortRunOperator::ProcessMessages() {
   ++blocks_;
   if (stopRequested_ != nullptr && InterruptRequested()) {
     *stopRequested_ = 1;
@@ -67,11 +71,11 @@ void TerminalOperator::ProcessMessages() {
   }
 }
 
-void TerminalOperator::Beep() { output_.Beep(); }
+void PortRunOperator::Beep() { output_.Beep(); }
 
-bool TerminalOperator::StopAsked() { return InterruptRequested(); }
+bool PortRunOperator::StopAsked() { return InterruptRequested(); }
 
-std::string TerminalOperator::LastReport() const {
+std::string PortRunOperator::LastReport() const {
   if (!lastMessage_.empty()) return lastMessage_;
   return log_.empty() ? std::string() : log_.back();
 }

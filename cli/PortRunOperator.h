@@ -9,15 +9,17 @@
 
 namespace quorvex::cli {
 
-// The operator of one run of the command line, for one port: passes what the device code
-// reports to the process's Output under the port's name, answers the overwrite question,
-// turns Ctrl-C into a stop of the run (and into the Cancel button during the transfer), and keeps
-// the run's log lines and last message for its summary and audit record.
-class TerminalOperator final : public Operator {
+// The operator of one port's run of the command line, for text and --json alike: passes
+// what the device code reports to the process's Output under the port's name, answers the
+// overwrite question, turns Ctrl-C into a stop of the run (and into the Cancel button during
+// the transfer), and keeps the run's log lines and last message for its summary and audit
+// record.
+class PortRunOperator final : public Operator {
  public:
-  TerminalOperator(Output& output, std::string port, bool yes);
+  PortRunOperator(Output& output, std::string port, bool yes);
 
   void Log(std::string_view line) override;
+  void SectorListed(int sector, bool loaded, const std::string& name) override;
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
   void PlainMessage(std::string_view text) override;
   void SetProgress(int position) override;

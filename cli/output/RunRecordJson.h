@@ -1,0 +1,23 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <initializer_list>
+
+#include "Output.h"
+
+namespace quorvex::cli {
+
+using json = nlohmann::ordered_json;  // keys in the order written
+
+// A run's record as JSON, each field in the one form that both the --json result event and
+// the audit line give it: null for what does not apply, the seconds to the millisecond.
+// command, port, usb_serial, file (as the record holds it), sha256, sector, name, exit,
+// seconds, log.
+json ToJson(const RunRecord& record);
+
+// The fields of `all` named by `keys`, in that order: each writer lays the record out as its
+// readers have always seen it.
+json Fields(const json& all, std::initializer_list<const char*> keys);
+
+}  // namespace quorvex::cli
