@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "AppendFile.h"
+#include "SystemErrorText.h"
 #include "UniqueFd.h"
 
 namespace quorvex {
@@ -34,7 +35,7 @@ class PosixAppendFile final : public AppendFile {
       const ssize_t n = ::write(fd_.Get(), rest.data(), rest.size());
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        *error = n < 0 ? std::generic_category().message(errno) : "nothing written";
+        *error = n < 0 ? SystemErrorText(errno) : "nothing written";
         return false;
       }
       rest.remove_prefix(static_cast<std::size_t>(n));
@@ -46,7 +47,7 @@ class PosixAppendFile final : public AppendFile {
     } while (synced != 0 && errno == EINTR);
     // A pipe or a terminal (--log-file /dev/stderr) cannot be synchronised, and need not be.
     if (synced != 0 && errno != EINVAL && errno != ENOTSUP) {
-      *error = std::generic_category().message(errno);
+      *error = SystemErrorText(errno);
       return false;
     }
     return true;
@@ -61,7 +62,7 @@ class PosixAppendFile final : public AppendFile {
 std::unique_ptr<AppendFile> OpenAppendFile(const std::string& path, std::string* error) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (!fd.Valid()) {
-    *error = std::strerror(errno);
+    *error = SystemErrorText(errno);
     return nullptr;
   }
   return std::make_unique<PosixAppendFile>(std::move(fd));

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "Columns.h"
+#include "StandardStreams.h"
 
 namespace quorvex::cli {
 
@@ -59,21 +60,25 @@ void ProgressBar::Update(int percent, std::size_t bytes) {
     line = "\r" + line + std::string(drawnColumns_ > drawn ? drawnColumns_ - drawn : 0, ' ');
   }
   drawnColumns_ = drawn;
-  std::fputs(line.c_str(), out_);
-  std::fflush(out_);
+  Emit(line);
   visible_ = true;
 }
 
 void ProgressBar::Clear() {
   if (!visible_) return;
   if (escapes_) {
-    std::fputs("\r\033[K", out_);
+    Emit("\r\033[K");
   } else {
-    std::fputs(("\r" + std::string(drawnColumns_, ' ') + "\r").c_str(), out_);
+    Emit("\r" + std::string(drawnColumns_, ' ') + "\r");
   }
-  std::fflush(out_);
   drawnColumns_ = 0;
   visible_ = false;
+}
+
+// Through the one writer of the standard streams, like every other line: a terminal that
+// went away is given up there, not written to again.
+void ProgressBar::Emit(const std::string& text) const {
+  WriteStandard(out_ == stdout ? StandardStream::Out : StandardStream::Err, text);
 }
 
 }  // namespace quorvex::cli

@@ -38,6 +38,8 @@ class ProgressBar {
   static ProgressFigures Figures(int percent, std::size_t bytes, std::size_t total, double seconds);
 
  private:
+  void Emit(const std::string& text) const;
+
   std::FILE* out_;
   std::size_t total_;
   std::function<std::size_t()> columns_;

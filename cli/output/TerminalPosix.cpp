@@ -8,6 +8,7 @@
 
 #include "Output.h"
 #include "StandardStreams.h"
+#include "SystemErrorText.h"
 #include "Terminal.h"
 
 namespace quorvex::cli {
@@ -25,7 +26,7 @@ bool WriteAllToStandard(StandardStream stream, std::string_view text, std::strin
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       *readerGone = n < 0 && errno == EPIPE;
-      *error = n < 0 ? std::generic_category().message(errno) : "nothing written";
+      *error = n < 0 ? SystemErrorText(errno) : "nothing written";
       return false;
     }
     text.remove_prefix(static_cast<std::size_t>(n));
