@@ -97,7 +97,6 @@ class TForm1 final : public QMainWindow, public Operator {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:

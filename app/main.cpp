@@ -18,6 +18,7 @@
 #include "SampleFirmware.h"
 #include "Screenshots.h"
 #include "Translations.h"
+#include "Utf8Text.h"
 #ifdef QUORVEX_HAVE_SIMULATOR
 #include "SimulatedInstrument.h"
 #endif
@@ -32,9 +33,7 @@ class StartupOperator final : public quorvex::Operator {
  public:
   void Log(std::string_view) override {}
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override {
-    return dialogs_.MessageBox(
-        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-        QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())), flags);
+    return dialogs_.MessageBox(quorvex::FromUtf8(text), quorvex::FromUtf8(caption), flags);
   }
   void PlainMessage(std::string_view) override {}
   void SetProgress(int) override {}
