@@ -17,7 +17,7 @@
 #include "About.h"
 #include "DesignFont.h"
 #include "FirmwareFile.h"
-#include "PortEnumeration.h"
+#include "PortList.h"
 #include "SectorKeyFilter.h"
 #include "Sequences.h"
 #include "Utf8Text.h"

@@ -13,8 +13,8 @@
 #include "FirmwareFile.h"
 #include "FirmwareImage.h"
 #include "Output.h"
-#include "PortEnumeration.h"
 #include "PortIdentity.h"
+#include "PortList.h"
 #include "PortRunOperator.h"
 #include "PortRuns.h"
 #include "SectorInf.h"
@@ -83,25 +83,9 @@ class PortlessCommand {
 int RunPorts(const GlobalOptions& options, bool withIdentity) {
   PortlessCommand command(options, "ports");
   TComPort port([&command](std::string_view text) { command.op().PlainMessage(text); });
-  std::vector<PortIdentity> ports;
-  const std::vector<PortIdentity> known =
-      withIdentity || options.json ? ListPortIdentities() : std::vector<PortIdentity>{};
-  for (const std::string& name : ListOpenablePorts(port)) {
-    PortIdentity entry{name, PortPathOf(name), "serial port", std::nullopt};
-    for (const PortIdentity& k : known) {
-      if (k.name == name) entry = k;
-    }
-    ports.push_back(entry);
-  }
-  // A port the system knows is listed even while another program holds it.
-  for (const PortIdentity& k : known) {
-    const bool listed = std::any_of(ports.begin(), ports.end(),
-                                    [&k](const PortIdentity& p) { return p.name == k.name; });
-    if (!listed) ports.push_back(k);
-  }
-  std::sort(ports.begin(), ports.end(), [](const PortIdentity& a, const PortIdentity& b) {
-    return NaturalLess(a.name, b.name);
-  });
+  // The long list and --json also name the ports that another program holds now.
+  std::vector<PortIdentity> ports =
+      ListPorts(port, withIdentity || options.json ? PortSet::Known : PortSet::Openable);
   Simulator simulator;
   if (options.simulate) {
     std::string error;

@@ -65,13 +65,4 @@ std::vector<std::string> CandidatePortNames() {
   return names;
 }
 
-std::vector<std::string> ListOpenablePorts(TComPort& port) {
-  std::vector<std::string> openable;
-  for (const std::string& name : CandidatePortNames()) {
-    if (port.Probe(PortPathOf(name))) openable.push_back(name);
-  }
-  port.Close();  // the last port probed is not left held
-  return openable;
-}
-
 }  // namespace quorvex

@@ -20,6 +20,7 @@
 
 #include "PortEnumeration.h"
 #include "PortIdentity.h"
+#include "TComPort.h"
 #include "UsbInstanceId.h"
 #include "Utf16.h"
 

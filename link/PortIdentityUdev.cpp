@@ -8,6 +8,7 @@
 
 #include "PortEnumeration.h"
 #include "PortIdentity.h"
+#include "TComPort.h"
 
 namespace quorvex {
 namespace {
