@@ -110,9 +110,9 @@ int main(int argc, char** argv) {
   try {
     return Run(argc, argv);
   } catch (const std::exception& error) {
-    WriteStandard(StandardStream::Err, std::string("quorvex-cli: ") + error.what() + "\n");
+    Error(error.what());
   } catch (...) {
-    WriteStandard(StandardStream::Err, "quorvex-cli: an unexpected error\n");
+    Error("an unexpected error");
   }
   return kExitFailed;
 }

@@ -5,10 +5,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <system_error>
 
 #include "Output.h"
 #include "StandardStreams.h"
+#include "SystemErrorText.h"
 #include "Terminal.h"
 
 namespace quorvex::cli {
@@ -38,7 +38,7 @@ bool WriteAllToStandard(StandardStream stream, std::string_view text, std::strin
   const int cause = errno;
   std::clearerr(file);
   *readerGone = cause == EPIPE;
-  *error = cause != 0 ? std::generic_category().message(cause) : "write failed";
+  *error = cause != 0 ? SystemErrorText(cause) : "write failed";
   return false;
 }
 
