@@ -43,6 +43,7 @@
 namespace fs = std::filesystem;
 using namespace quorvex;
 using namespace quorvex::bench;
+using namespace quorvex::process;
 
 namespace {
 
