@@ -6,8 +6,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <thread>
+
+#include "SystemErrorText.h"
 
 namespace quorvex::bench {
 namespace {
@@ -36,7 +37,7 @@ bool BaselineHost::Open(const std::string& path, std::string* error) {
   fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   termios t{};
   if (fd_ < 0 || ::tcgetattr(fd_, &t) != 0) {
-    *error = path + ": " + std::strerror(errno);
+    *error = path + ": " + SystemErrorText(errno);
     return false;
   }
   ::cfmakeraw(&t);

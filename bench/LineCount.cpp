@@ -1,5 +1,6 @@
 #include "LineCount.h"
 
+#include <cstdio>
 #include <memory>
 #include <string_view>
 #include <thread>
@@ -125,6 +126,14 @@ bool CountProgramming(const std::string& firmwareFile, int sector, LineTraffic* 
 bool CountListing(LineTraffic* traffic, std::string* error) {
   return Count("", traffic, error,
                [](Device& device, Operator& op) { return ListSectors(device, op); });
+}
+
+void PrintTraffic(const char* what, const LineTraffic& traffic) {
+  std::printf(
+      "%-8s line carries %zu bytes to the instrument, %zu back, %zu pauses of %.3f s:\n"
+      "         limit %.3f s at 160 us a byte\n",
+      what, traffic.toInstrument, traffic.fromInstrument, traffic.pauses,
+      std::chrono::duration<double>(traffic.pauseTime).count(), traffic.LimitSeconds());
 }
 
 }  // namespace quorvex::bench

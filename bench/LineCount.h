@@ -29,4 +29,7 @@ bool CountProgramming(const std::string& firmwareFile, int sector, LineTraffic* 
                       std::string* error);
 bool CountListing(LineTraffic* traffic, std::string* error);
 
+// The counts and the limit, two lines headed `what` ("program", "list").
+void PrintTraffic(const char* what, const LineTraffic& traffic);
+
 }  // namespace quorvex::bench

@@ -215,14 +215,14 @@ TEST_F(JsonOutputTest, ProgressComesAtMostTenTimesASecondPerPort) {
   SimProcess a(ws_.Dir(), {"--fault", "delay-ms=2"}, "a");
   SimProcess b(ws_.Dir(), {"--fault", "delay-ms=2"}, "b");
   ASSERT_TRUE(a.Ready() && b.Ready());
-  bench::ChildProcess cli;
+  process::ChildProcess cli;
   std::string error;
   const auto started = Clock::now();
   ASSERT_TRUE(
       cli.Start({{QUORVEX_CLI, "--json", "-p", a.Port(), "-p", b.Port(), "program", fw_, "-s", "4"},
                  {"XDG_CONFIG_HOME=" + ws_.Config().string()},
-                 bench::Redirect::Pipe(),
-                 bench::Redirect::Null()},
+                 process::Redirect::Pipe(),
+                 process::Redirect::Null()},
                 &error))
       << error;
   std::map<std::string, std::vector<json>> progress;

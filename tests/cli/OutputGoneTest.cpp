@@ -39,16 +39,16 @@ struct GoneCase {
 
 void PrintTo(const GoneCase& c, std::ostream* os) { *os << c.name; }
 
-bench::Redirect RedirectOf(Sink sink, const fs::path& file) {
+process::Redirect RedirectOf(Sink sink, const fs::path& file) {
   switch (sink) {
     case Sink::File:
-      return bench::Redirect::ToFile(file.string());
+      return process::Redirect::ToFile(file.string());
     case Sink::PipeClosedAfterFirstLine:
-      return bench::Redirect::Pipe();
+      return process::Redirect::Pipe();
     case Sink::FullDisk:
-      return bench::Redirect::ToFile("/dev/full");
+      return process::Redirect::ToFile("/dev/full");
   }
-  return bench::Redirect::Null();
+  return process::Redirect::Null();
 }
 
 std::size_t Occurrences(const std::string& text, const std::string& needle) {
@@ -79,7 +79,7 @@ TEST_P(OutputGoneTest, RunEndsOnTheWireWithItsAuditRecordAndItsOwnExitCode) {
   std::vector<std::string> argv = {QUORVEX_CLI, "-p", sim.Port(), "-y", "-q", "--log-file", audit};
   if (c.json) argv.push_back("--json");
   argv.insert(argv.end(), {"program", fw, "-s", "3"});
-  bench::ChildProcess cli;
+  process::ChildProcess cli;
   std::string error;
   ASSERT_TRUE(cli.Start({argv,
                          {"XDG_CONFIG_HOME=" + ws.Config().string()},
@@ -93,7 +93,7 @@ TEST_P(OutputGoneTest, RunEndsOnTheWireWithItsAuditRecordAndItsOwnExitCode) {
     EXPECT_NE(first->find("Открыт файл: "), std::string::npos) << *first;
     cli.CloseStdout();
   }
-  const bench::ChildCost ended = cli.Wait();
+  const process::ChildCost ended = cli.Wait();
   EXPECT_EQ(ended.exitCode, c.code);
 
   // The audit record: whole, of this run, ended as the run ended.

@@ -74,14 +74,14 @@ class UsbIdentityTest : public ::testing::Test {
   CliResult Run(const std::vector<std::string>& args) {
     std::vector<std::string> argv{QUORVEX_CLI};
     argv.insert(argv.end(), args.begin(), args.end());
-    bench::ChildProcess child;
+    process::ChildProcess child;
     const std::string out = (ws_.Dir() / "out").string();
     const std::string err = (ws_.Dir() / "err").string();
     std::string error;
     EXPECT_TRUE(child.Start({argv,
                              {"XDG_CONFIG_HOME=" + ws_.Config().string()},
-                             bench::Redirect::ToFile(out),
-                             bench::Redirect::ToFile(err)},
+                             process::Redirect::ToFile(out),
+                             process::Redirect::ToFile(err)},
                             &error))
         << error;
     CliResult result;

@@ -33,17 +33,17 @@ class SimProcess {
     std::vector<std::string> argv{QUORVEX_SIM_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     std::string error;
-    child_.Start({argv, {}, bench::Redirect::Pipe(), {}}, &error);
+    child_.Start({argv, {}, process::Redirect::Pipe(), {}}, &error);
   }
 
   // The next line on its stdout, without the newline; "" when none came in time.
   std::string Line(std::chrono::milliseconds timeout = 3s) {
-    return child_.ReadLine(bench::Clock::now() + timeout).value_or("");
+    return child_.ReadLine(process::Clock::now() + timeout).value_or("");
   }
 
   // The exit code, or -1 when it did not exit normally within the time-out.
   int Wait(std::chrono::milliseconds timeout = 3s) {
-    const auto cost = child_.WaitUntil(bench::Clock::now() + timeout);
+    const auto cost = child_.WaitUntil(process::Clock::now() + timeout);
     return cost && cost->exitCode < 128 ? cost->exitCode : -1;
   }
 
@@ -52,7 +52,7 @@ class SimProcess {
   void CloseStdout() { child_.CloseStdout(); }
 
  private:
-  bench::ChildProcess child_;
+  process::ChildProcess child_;
 };
 
 class ProgramDir : public ::testing::Test {

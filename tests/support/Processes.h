@@ -22,7 +22,7 @@
 namespace quorvex::test {
 
 namespace fs = std::filesystem;
-using bench::Clock;
+using process::Clock;
 
 inline std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -59,8 +59,8 @@ class CliProcess {
     std::string error;
     child_.Start({argv,
                   {"XDG_CONFIG_HOME=" + config.string()},
-                  bench::Redirect::ToFile(out_.string()),
-                  bench::Redirect::ToFile(err_.string())},
+                  process::Redirect::ToFile(out_.string()),
+                  process::Redirect::ToFile(err_.string())},
                  &error);
   }
 
@@ -69,7 +69,7 @@ class CliProcess {
   void Signal(int signal) const { child_.Signal(signal); }
 
   CliResult Wait() {
-    const bench::ChildCost cost = child_.Wait();
+    const process::ChildCost cost = child_.Wait();
     CliResult result;
     result.seconds = cost.wallSeconds;
     result.cpuSeconds = cost.cpuSeconds;
@@ -83,7 +83,7 @@ class CliProcess {
   static inline int count_ = 0;
   fs::path out_;
   fs::path err_;
-  bench::ChildProcess child_;
+  process::ChildProcess child_;
 };
 
 // A simulated instrument in its own process, reachable through the symbolic link `port`; it
@@ -98,7 +98,7 @@ class SimProcess {
                                   record_.string()};
     argv.insert(argv.end(), options.begin(), options.end());
     std::string error;
-    child_.Start({argv, {}, bench::Redirect::ToFile(out_.string()), {}}, &error);
+    child_.Start({argv, {}, process::Redirect::ToFile(out_.string()), {}}, &error);
     for (int i = 0; i < 250 && !fs::exists(link_) && child_.Running(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -135,7 +135,7 @@ class SimProcess {
   fs::path link_;
   fs::path record_;
   fs::path out_;
-  bench::ChildProcess child_;
+  process::ChildProcess child_;
   int exitCode_ = -1;
 };
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvex::bench {
+namespace quorvex::process {
 
 using Clock = std::chrono::steady_clock;
 
@@ -94,4 +94,4 @@ void KillRemainingChildren();
 // Runs a program to its end with stdout and stderr discarded.
 ChildCost RunToEnd(const std::vector<std::string>& argv, std::string* error);
 
-}  // namespace quorvex::bench
+}  // namespace quorvex::process

@@ -15,9 +15,9 @@
 namespace quorvex::test {
 namespace {
 
-using bench::ChildCost;
-using bench::ChildProcess;
-using bench::Clock;
+using process::ChildCost;
+using process::ChildProcess;
+using process::Clock;
 
 // SIGALRM every 20 ms while it lives, with a handler that does not restart system calls, so
 // that a wait in progress returns EINTR.

@@ -10,13 +10,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <string>
 #include <thread>
 
+#include "SystemErrorText.h"
+
 extern char** environ;
 
-namespace quorvex::bench {
+namespace quorvex::process {
 namespace {
 
 std::vector<pid_t> g_running;  // children started and not yet reaped
@@ -78,7 +79,7 @@ bool ChildProcess::Start(const ChildSpec& spec, std::string* error) {
   const bool capture = spec.out.kind == Redirect::Kind::Pipe;
   int pipeFds[2] = {-1, -1};
   if (capture && !OpenPipe(pipeFds)) {
-    *error = std::string("pipe: ") + std::strerror(errno);
+    *error = "pipe: " + SystemErrorText(errno);
     return false;
   }
   posix_spawn_file_actions_t actions;
@@ -99,7 +100,7 @@ bool ChildProcess::Start(const ChildSpec& spec, std::string* error) {
   if (failed != 0) {
     pid_ = -1;
     if (capture) ::close(pipeFds[0]);
-    *error = "cannot start " + args[0] + ": " + std::strerror(failed);
+    *error = "cannot start " + args[0] + ": " + SystemErrorText(failed);
     return false;
   }
   stdoutRead_ = capture ? pipeFds[0] : -1;
@@ -158,7 +159,7 @@ ChildCost ChildProcess::Reaped(int status, const rusage& usage) {
 ChildCost ChildProcess::Lost(int error) {
   ChildCost cost;
   cost.wallSeconds = std::chrono::duration<double>(Clock::now() - started_).count();
-  cost.error = "cannot wait for process " + std::to_string(pid_) + ": " + std::strerror(error);
+  cost.error = "cannot wait for process " + std::to_string(pid_) + ": " + SystemErrorText(error);
   Forget();
   return cost;
 }
@@ -212,4 +213,4 @@ ChildCost RunToEnd(const std::vector<std::string>& argv, std::string* error) {
   return child.Wait();
 }
 
-}  // namespace quorvex::bench
+}  // namespace quorvex::process
