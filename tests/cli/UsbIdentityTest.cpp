@@ -71,25 +71,7 @@ class UsbIdentityTest : public ::testing::Test {
   }
   void TearDown() override { g_object_unref(testbed_); }
 
-  CliResult Run(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{QUORVEX_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    process::ChildProcess child;
-    const std::string out = (ws_.Dir() / "out").string();
-    const std::string err = (ws_.Dir() / "err").string();
-    std::string error;
-    EXPECT_TRUE(child.Start({argv,
-                             {"XDG_CONFIG_HOME=" + ws_.Config().string()},
-                             process::Redirect::ToFile(out),
-                             process::Redirect::ToFile(err)},
-                            &error))
-        << error;
-    CliResult result;
-    result.code = child.Wait().exitCode;
-    result.out = Slurp(out);
-    result.err = Slurp(err);
-    return result;
-  }
+  CliResult Run(const std::vector<std::string>& args) const { return ws_.Run(args); }
 
   UMockdevTestbed* testbed_ = nullptr;
   Workspace ws_;
