@@ -1,9 +1,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,21 +17,13 @@
 #include "SectorInf.h"
 #include "Simulator.h"
 #include "TComPort.h"
+#include "WholeFile.h"
 
 // The commands that use no port's instrument: decode, encode, inspect and ports.
 namespace quorvex::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
-  // The path is UTF-8; as a u8 path it reaches the system's wide calls on Windows.
-  std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                   std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
 
 // A command that runs on no instrument (decode, encode, inspect, ports): its output, and the
 // result event at its end.
@@ -111,7 +100,7 @@ int RunEncode(const GlobalOptions& options, const std::string& imagePath,
               const std::string& output) {
   PortlessCommand command(options, "encode");
   std::vector<std::uint8_t> bytes;
-  if (!ReadWhole(imagePath, bytes)) {
+  if (!ReadWholeFile(imagePath, bytes)) {
     command.output().Note("", "cannot read " + imagePath);
     return command.End(kExitBadInput);
   }

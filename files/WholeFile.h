@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace quorvex {
 
@@ -15,5 +16,9 @@ namespace quorvex {
 // file is left, the target is unchanged, and `error` (when given) says why.
 [[nodiscard]] bool WriteWholeFile(const std::string& path, const std::uint8_t* data,
                                   std::size_t count, std::error_code* error = nullptr);
+
+// Reads all there is at `path` (UTF-8), a pipe such as /dev/stdin as well as a plain file.
+// False when it cannot be opened or a read fails.
+[[nodiscard]] bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes);
 
 }  // namespace quorvex
