@@ -48,13 +48,12 @@ Options ParseOptions(int argc, char** argv) {
     Usage();
     std::exit(2);
   }
-  if (options.binDir.empty()) {
-    // Where this program lies: /proc on Linux, else the path it was started by.
-    std::error_code error;
-    fs::path self = fs::read_symlink("/proc/self/exe", error);
-    if (error) self = fs::absolute(argv[0]);
-    options.binDir = self.parent_path();
-  }
+  // Where this program lies: /proc on Linux, else the path it was started by.
+  std::error_code error;
+  fs::path self = fs::read_symlink("/proc/self/exe", error);
+  if (error) self = fs::absolute(argv[0]);
+  options.ownDir = self.parent_path();
+  if (options.binDir.empty()) options.binDir = options.ownDir;
   return options;
 }
 

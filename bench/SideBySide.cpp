@@ -17,8 +17,8 @@ namespace {
 
 using process::Clock;
 
-// One quorvex-cli run, which must end with exit code 0.
-RunCost CliRun(const std::vector<std::string>& argv) {
+// One run of a program (quorvex-cli or the minimal host's), which must end with exit code 0.
+RunCost ProgramRun(const std::vector<std::string>& argv) {
   std::string error;
   const process::ChildCost cost = process::RunToEnd(argv, &error);
   if (!error.empty()) Fail(error);
@@ -70,6 +70,14 @@ RunCost BaselineList(const std::string& line) {
   return BaselineRun(line, [](BaselineHost& host, std::string* error) { return host.List(error); });
 }
 
+// The median of the rounds' ratios of `runs` to `against`; 0 when there are none.
+double RatioOfRounds(const std::vector<RunCost>& runs, const std::vector<RunCost>& against) {
+  if (against.empty()) return 0;
+  std::vector<double> ratios;
+  for (std::size_t i = 0; i < runs.size(); ++i) ratios.push_back(runs[i].wall / against[i].wall);
+  return Median(ratios);
+}
+
 template <typename Field>
 double MedianOf(const std::vector<RunCost>& runs, Field field) {
   std::vector<double> values;
@@ -83,11 +91,19 @@ double MedianWall(const std::vector<RunCost>& runs) {
   return MedianOf(runs, [](const RunCost& r) { return r.wall; });
 }
 
-double SideBySide::MedianRatio() const {
-  std::vector<double> ratios;
-  for (std::size_t i = 0; i < cli.size(); ++i) ratios.push_back(cli[i].wall / baseline[i].wall);
-  return Median(ratios);
+void SideBySide::AddRound(bool cliFirst, const std::function<RunCost()>& runCli,
+                          const std::function<RunCost()>& runBaseline,
+                          const std::function<RunCost()>& runProcess) {
+  std::vector<std::pair<std::vector<RunCost>*, const std::function<RunCost()>*>> turns{
+      {&cli, &runCli}, {&baseline, &runBaseline}};
+  if (runProcess) turns.emplace_back(&baselineProcess, &runProcess);
+  if (!cliFirst) std::reverse(turns.begin(), turns.end());
+  for (const auto& [into, run] : turns) into->push_back((*run)());
 }
+
+double SideBySide::MedianRatio() const { return RatioOfRounds(cli, baseline); }
+
+double SideBySide::MedianRatioToProcess() const { return RatioOfRounds(cli, baselineProcess); }
 
 double PacedPair::CliCpuShare() const {
   std::vector<RunCost> runs = programs.cli;
@@ -103,18 +119,22 @@ long PacedPair::CliPeakKilobytes() const {
   return peak;
 }
 
-PacedPair MeasureSideBySide(const std::filesystem::path& cli, const std::string& line,
+PacedPair MeasureSideBySide(const std::filesystem::path& cli,
+                            const std::filesystem::path& minimalHost, const std::string& line,
                             const std::filesystem::path& firmware, const FileBytes& image,
                             const Options& options) {
   PacedPair pair;
   for (int round = 0; round < options.runs; ++round) {
     const bool cliFirst = round % 2 == 0;  // neither always runs on a line just used
-    pair.programs.Add(
-        cliFirst, [&] { return CliRun(ProgramCommand(cli, line, firmware, options.sector)); },
+    pair.programs.AddRound(
+        cliFirst, [&] { return ProgramRun(ProgramCommand(cli, line, firmware, options.sector)); },
         [&] { return BaselineProgram(line, image, options.sector); });
-    pair.lists.Add(
-        cliFirst, [&] { return CliRun(ListCommand(cli, line)); },
-        [&] { return BaselineList(line); });
+    pair.lists.AddRound(
+        cliFirst, [&] { return ProgramRun(ListCommand(cli, line)); },
+        [&] { return BaselineList(line); },
+        [&] {
+          return ProgramRun({minimalHost.string(), line, "list"});
+        });
   }
   return pair;
 }
@@ -135,6 +155,19 @@ void PrintSideBySide(const char* what, const SideBySide& runs, double limit, dou
       MedianOf(runs.cli, cpu), MedianOf(runs.baseline, cpu), MedianOf(runs.cli, waits),
       MedianOf(runs.baseline, waits), MedianOf(runs.cli, preempted),
       MedianOf(runs.baseline, preempted));
+  if (runs.baselineProcess.empty()) return;
+  // What being a process costs the minimal host: started, run and reaped, against the same
+  // exchange inside the bench, round by round.
+  std::vector<double> startCost;
+  for (std::size_t i = 0; i < runs.baselineProcess.size(); ++i) {
+    startCost.push_back(runs.baselineProcess[i].wall - runs.baseline[i].wall);
+  }
+  std::printf(
+      "                  the minimal host as a process of its own: median %.3f s, CPU %.1f ms,\n"
+      "                  %.1f ms a run more than inside the bench (its start and end);\n"
+      "                  quorvex-cli against it, round by round: %.4f\n",
+      MedianWall(runs.baselineProcess), MedianOf(runs.baselineProcess, cpu),
+      Median(startCost) * 1e3, runs.MedianRatioToProcess());
 }
 
 }  // namespace quorvex::bench

@@ -3,6 +3,7 @@
 // Programming runs and listings through quorvex-cli and through the minimal host in turns on
 // one paced instrument, round by round, so both see the same machine at the same time.
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,22 +25,23 @@ struct RunCost {
 
 double MedianWall(const std::vector<RunCost>& runs);
 
-// quorvex-cli and the minimal host, measured in turns: the ratio of each round.
+// quorvex-cli and the minimal host, measured in turns: the ratio of each round. For listings
+// the minimal host also runs as a program of its own, started and reaped as quorvex-cli is:
+// a listing is short enough that the start of a process shows in it.
 struct SideBySide {
   std::vector<RunCost> cli;
-  std::vector<RunCost> baseline;
+  std::vector<RunCost> baseline;         // the minimal host inside the bench
+  std::vector<RunCost> baselineProcess;  // the same host as a process; empty for programming
 
-  template <typename Cli, typename Baseline>
-  void Add(bool cliFirst, Cli runCli, Baseline runBaseline) {
-    if (cliFirst) {
-      cli.push_back(runCli());
-      baseline.push_back(runBaseline());
-    } else {
-      baseline.push_back(runBaseline());
-      cli.push_back(runCli());
-    }
-  }
+  // One round, the hosts in turns; the order is reversed every other round so that none
+  // always runs on a line just used. `runProcess` may be empty.
+  void AddRound(bool cliFirst, const std::function<RunCost()>& runCli,
+                const std::function<RunCost()>& runBaseline,
+                const std::function<RunCost()>& runProcess = {});
+  // quorvex-cli against the minimal host inside the bench, round by round.
   [[nodiscard]] double MedianRatio() const;
+  // quorvex-cli against the minimal host as a process, round by round; 0 when it did not run.
+  [[nodiscard]] double MedianRatioToProcess() const;
 };
 
 struct PacedPair {
@@ -53,8 +55,10 @@ struct PacedPair {
 };
 
 // options.runs rounds on the paced instrument at `line`; quorvex-cli programs `firmware`, the
-// minimal host the same `image`, into options.sector. Every run must succeed, or Fail.
-PacedPair MeasureSideBySide(const std::filesystem::path& cli, const std::string& line,
+// minimal host the same `image`, into options.sector; `minimalHost` is the minimal host's
+// own program, which lists. Every run must succeed, or Fail.
+PacedPair MeasureSideBySide(const std::filesystem::path& cli,
+                            const std::filesystem::path& minimalHost, const std::string& line,
                             const std::filesystem::path& firmware, const FileBytes& image,
                             const Options& options);
 

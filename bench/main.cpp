@@ -1,14 +1,16 @@
 // quorvex-bench: measures complete programming runs and sector listings through quorvex-cli
 // against quorvex-sim --pace (bytes held to 62,500-baud line time). Each is compared, round by
 // round in the same run, with a minimal blocking host written here (bare reads and writes, the
-// same pauses), and with the least time the line needs for the bytes and pauses of each
-// command; then the same with busy loops beside both hosts, as on a busy bench PC. Then four,
-// and eight, paced instruments programmed at once by one quorvex-cli against a single run
-// beside them; without pacing, what the host adds, its CPU time and peak memory; and the
-// start-up of the window. The last lines:
+// same pauses; for listings also as a program of its own), and with the least time the line
+// needs for the bytes and pauses of each command; then the same with busy loops beside both hosts,
+// as on a busy bench PC. Then four, and eight, paced instruments programmed at once by one
+// quorvex-cli against a single run beside them; without pacing, what the host adds, its CPU time
+// and peak memory; and the start-up of the window. The last lines:
 //   ratio program=X.XXX list=Y.YYY          against the line itself: moves with the machine
 //   vs-baseline program=X.XXXX list=Y.YYYY  against the minimal host beside it
 //   busyN program=X.XXXX list=Y.YYYY        the same with N busy loops beside both
+//   vs-host-process list=Y.YYYY             listings against the minimal host run as a
+//   busyN-host-process list=Y.YYYY          program of its own (both pay a process's start)
 //   parallel4=Z.ZZZZ                        the slowest of four at once against one alone
 //   parallel8=Z.ZZZZ                        the same with eight
 //   cpu-per-instrument alone=Xms with8=Yms  quorvex-cli CPU time per instrument
@@ -58,7 +60,8 @@ int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   const fs::path cli = options.binDir / "quorvex-cli";
   const fs::path simulator = options.binDir / "quorvex-sim";
-  for (const fs::path& program : {cli, simulator}) {
+  const fs::path minimalHost = options.ownDir / "quorvex-minimal-host";
+  for (const fs::path& program : {cli, simulator, minimalHost}) {
     if (::access(program.c_str(), X_OK) != 0) Fail(program.string() + " is not built");
   }
 
@@ -88,14 +91,14 @@ int main(int argc, char** argv) {
   const FileBytes image = SampleImage("BENCH", true);
   PacedInstruments paced(simulator);
   const std::string line = paced.Start(folder / "line");
-  const PacedPair quiet = MeasureSideBySide(cli, line, firmware, image, options);
+  const PacedPair quiet = MeasureSideBySide(cli, minimalHost, line, firmware, image, options);
   std::printf("paced    on this machine as it is:\n");
   PrintSideBySide("program:", quiet.programs, program.LimitSeconds(), kProgramVsTarget);
   PrintSideBySide("list:", quiet.lists, listing.LimitSeconds(), kListVsTarget);
   std::optional<PacedPair> busy;
   if (options.busy > 0) {
     const BusyLoops loops(options.busy);
-    busy = MeasureSideBySide(cli, line, firmware, image, options);
+    busy = MeasureSideBySide(cli, minimalHost, line, firmware, image, options);
     std::printf("paced    with %d busy loops beside both hosts (load average %s at the end):\n",
                 loops.Count(), LoadAverage().c_str());
   }
@@ -149,6 +152,11 @@ int main(int argc, char** argv) {
   if (busy) {
     std::printf("busy%d program=%.4f list=%.4f\n", options.busy, busy->programs.MedianRatio(),
                 busy->lists.MedianRatio());
+  }
+  std::printf("vs-host-process list=%.4f\n", quiet.lists.MedianRatioToProcess());
+  if (busy) {
+    std::printf("busy%d-host-process list=%.4f\n", options.busy,
+                busy->lists.MedianRatioToProcess());
   }
   for (const auto& [ports, figures] : parallel)
     std::printf("parallel%d=%.4f\n", ports, figures.ratio);
