@@ -74,6 +74,7 @@ RunCost BaselineList(const std::string& line) {
 double RatioOfRounds(const std::vector<RunCost>& runs, const std::vector<RunCost>& against) {
   if (against.empty()) return 0;
   std::vector<double> ratios;
+  ratios.reserve(runs.size());
   for (std::size_t i = 0; i < runs.size(); ++i) ratios.push_back(runs[i].wall / against[i].wall);
   return Median(ratios);
 }
@@ -81,6 +82,7 @@ double RatioOfRounds(const std::vector<RunCost>& runs, const std::vector<RunCost
 template <typename Field>
 double MedianOf(const std::vector<RunCost>& runs, Field field) {
   std::vector<double> values;
+  values.reserve(runs.size());
   for (const RunCost& r : runs) values.push_back(static_cast<double>(field(r)));
   return Median(values);
 }
@@ -159,6 +161,7 @@ void PrintSideBySide(const char* what, const SideBySide& runs, double limit, dou
   // What being a process costs the minimal host: started, run and reaped, against the same
   // exchange inside the bench, round by round.
   std::vector<double> startCost;
+  startCost.reserve(runs.baselineProcess.size());
   for (std::size_t i = 0; i < runs.baselineProcess.size(); ++i) {
     startCost.push_back(runs.baselineProcess[i].wall - runs.baseline[i].wall);
   }
