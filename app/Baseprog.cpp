@@ -177,6 +177,8 @@ void TForm1::ComboBox1Change(int index) {
     return;
   }
   if (index <= 0) return;
+  // The entry already chosen is opened anew as well: after its adapter hung up, choosing it
+  // again is how the operator gets the port back.
   Guarded([this, index] {
     const std::string name = ComboBox1->itemText(index).toStdString();
     if (Port->Open(PortPathOf(name))) {

@@ -45,7 +45,8 @@ namespace quorvex {
 //   N3            "О программе": the About window (TForm3)
 //
 // Construction builds the controls only; FormCreate() is the start-up step that reads the
-// settings, lists the ports and opens the stored one. The program calls it right after
+// settings, lists the ports and opens the stored one. The port list is read again each time
+// the operator opens it. The program calls it right after
 // construction, before showing the window; a test can look at the window in between.
 class TForm1 final : public QMainWindow, public Operator {
   Q_OBJECT
@@ -102,6 +103,7 @@ class TForm1 final : public QMainWindow, public Operator {
  private:
   void CreateControls();
   void FillPortList();
+  void RefreshPortList();
   void RestoreSettings();
   void CreateSettings();
   void StoreSetting(const char* name, const std::string& value);

@@ -14,6 +14,7 @@
 
 #include "Baseprog.h"
 #include "DesignFont.h"
+#include "PortListBox.h"
 #include "SectorKeyFilter.h"
 
 namespace quorvex {
@@ -77,7 +78,9 @@ void TForm1::CreateControls() {
                   153, 25);
   Button2 = Place(new QPushButton(QStringLiteral("Информация о секторах"), client), "Button2", 352,
                   8, 153, 25);
-  ComboBox1 = Place(new QComboBox(client), "ComboBox1", 222, 12, 100, 21);
+  // The list is read anew each time it is opened.
+  ComboBox1 =
+      Place(new PortListBox(client, [this] { RefreshPortList(); }), "ComboBox1", 222, 12, 100, 21);
   ComboBox1->setEditable(false);
   PlaceLabel(client, "Label1", QStringLiteral("Номер сектора (1-64):"), 168, 40, 111, 13);
   Label2 = PlaceLabel(client, "Label2", QStringLiteral("Label2"), 16, 408, 32, 13);

@@ -1,8 +1,11 @@
-// The window's stored settings: the port list, the port and folder restored at start-up, and
-// the one way every setting is written.
+// The window's stored settings: the port list (built at start-up and each time it is opened),
+// the port and folder restored at start-up, and the one way every setting is written.
 #include <QComboBox>
+#include <QSignalBlocker>
+#include <algorithm>
 
 #include "Baseprog.h"
+#include "PortEnumeration.h"
 #include "Utf8Text.h"
 
 namespace quorvex {
@@ -23,11 +26,35 @@ std::unique_ptr<RegistryAccessor> SessionCopyOf(RegistryAccessor& store) {
 
 }  // namespace
 
+// The entries: "Не выбран", the ports that open now, then the simulated instrument's. The
+// entry chosen before stays chosen while it is listed; otherwise the list shows no port.
 void TForm1::FillPortList() {
+  const QString chosen = ComboBox1->currentIndex() > 0 ? ComboBox1->currentText() : QString();
+  // Each candidate is probed through a port object of its own: the port in use stays open.
+  TComPort probe({});
+  std::vector<std::string> names = setup_.listPorts(probe);
+  // The port this window holds cannot be opened a second time, so no probe finds it; it is
+  // listed while it is open.
+  const std::string inUse = chosen.toStdString();
+  if (!inUse.empty() && Port && Port->IsOpen() && inUse != setup_.simulatorPort &&
+      std::find(names.begin(), names.end(), inUse) == names.end()) {
+    names.insert(std::upper_bound(names.begin(), names.end(), inUse, NaturalLess), inUse);
+  }
+
+  const QSignalBlocker quiet(ComboBox1);
   ComboBox1->clear();
   ComboBox1->addItem(QString::fromUtf8(kNoPort));
-  for (const std::string& name : setup_.listPorts(*Port)) ComboBox1->addItem(FromUtf8(name));
+  for (const std::string& name : names) ComboBox1->addItem(FromUtf8(name));
   if (!setup_.simulatorPort.empty()) ComboBox1->addItem(FromUtf8(setup_.simulatorPort));
+  const int kept = chosen.isEmpty() ? -1 : ComboBox1->findText(chosen);
+  ComboBox1->setCurrentIndex(std::max(kept, 0));
+}
+
+// The operator opens the list. During a run the list stays as it is: the run's port is the
+// only choice then, and probing the others would hold up the transfer.
+void TForm1::RefreshPortList() {
+  if (running_) return;
+  FillPortList();
 }
 
 void TForm1::RestoreSettings() {

@@ -1,5 +1,7 @@
-// The port list and the stored settings at start-up, a port chosen in the list, and the menu's
-// open command with the folder it stores.
+// The port list and the stored settings at start-up, a port chosen in the list, the list read
+// anew when it is opened (an adapter plugged back under another name), and the menu's open
+// command with the folder it stores.
+#include <QAbstractItemView>
 #include <QFile>
 #include <QLabel>
 #include <QtTest>
@@ -43,6 +45,42 @@ class FailingRegistry final : public RegistryAccessor {
   const bool& failing_;
 };
 
+#ifdef QUORVEX_IN_PROCESS_INSTRUMENT
+// The ports plugged in right now, found as the real enumeration finds them: each name is
+// probed through the port object the window hands over, so a port held open elsewhere is not
+// found, and probing through the window's own port would close the port in use.
+class Plugged {
+ public:
+  std::function<std::vector<std::string>(TComPort&)> Lister() {
+    return [this](TComPort& port) {
+      ++listings;
+      std::vector<std::string> found;
+      for (const std::string& name : names) {
+        if (port.Probe(PortPathOf(name))) found.push_back(name);
+      }
+      port.Close();
+      return found;
+    };
+  }
+
+  std::vector<std::string> names;
+  int listings = 0;
+};
+
+// A simulated instrument reached through a symbolic link, as an adapter's device name.
+std::unique_ptr<sim::SimulatedInstrument> PlugIn(const std::string& link) {
+  sim::Options options;
+  options.linkPath = link;
+  auto instrument = std::make_unique<sim::SimulatedInstrument>(options);
+  std::string error;
+  if (!instrument->Start(&error)) {
+    qWarning("the simulated instrument did not start: %s", error.c_str());
+    return nullptr;
+  }
+  return instrument;
+}
+#endif
+
 }  // namespace
 
 class SettingsTest : public QObject {
@@ -64,8 +102,35 @@ class SettingsTest : public QObject {
   void choiceFromTheList();
   void openCommand_data();
   void openCommand();
+#ifdef QUORVEX_IN_PROCESS_INSTRUMENT
+  void listReadWhenOpened_data();
+  void listReadWhenOpened();
+  void replugged_data();
+  void replugged();
+#endif
 
  private:
+  // Opens the port list as the operator does: the focus on it, then `key`.
+  static void OpenList(Window& window, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    window.form().show();
+    QApplication::setActiveWindow(&window.form());
+    QVERIFY(QTest::qWaitForWindowActive(&window.form()));
+    window.comboBox1()->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), window.comboBox1());
+    QTest::keyClick(window.comboBox1(), key, modifiers);
+    QTRY_VERIFY(window.comboBox1()->view()->isVisible());
+  }
+  // Chooses `text` in the open list with the arrow keys and Enter.
+  static void ChooseInList(Window& window, const QString& text) {
+    QAbstractItemView* view = window.comboBox1()->view();
+    const int target = window.comboBox1()->findText(text);
+    QVERIFY2(target >= 0, qPrintable(text));
+    QTest::keyClick(view, Qt::Key_Home);
+    for (int i = 0; i < target; ++i) QTest::keyClick(view, Qt::Key_Down);
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_VERIFY(!view->isVisible());
+  }
+
   // The port works when a listing gets its 64 lines.
   static bool PortAnswers(Window& window) {
     const qsizetype before = window.log().size();
@@ -424,6 +489,105 @@ void SettingsTest::openCommand() {
                                           : fileName == "second" ? path
                                                                  : QString()));
 }
+
+#ifdef QUORVEX_IN_PROCESS_INSTRUMENT
+void SettingsTest::listReadWhenOpened_data() {
+  QTest::addColumn<int>("key");
+  QTest::addColumn<bool>("alt");
+  QTest::newRow("Alt+Down") << int(Qt::Key_Down) << true;
+  QTest::newRow("F4") << int(Qt::Key_F4) << false;
+}
+
+// An adapter plugged in while the window runs is listed when the list is next opened; the
+// port in use stays listed, chosen and open although no probe can open it, and leaving the
+// list with Escape chooses nothing.
+void SettingsTest::listReadWhenOpened() {
+  QFETCH(int, key);
+  QFETCH(bool, alt);
+  const auto open = [&](Window& window) {
+    OpenList(window, static_cast<Qt::Key>(key), alt ? Qt::AltModifier : Qt::NoModifier);
+  };
+  const QString sim = QString::fromStdString(simPort_);
+  Plugged plugged;
+  plugged.names = {simPort_};
+  settings_->Store(kValueComName, simPort_);
+  Window window(plugged.Lister(), *settings_);
+  QCOMPARE(window.comboBox1()->currentText(), sim);
+
+  sim::SimulatedInstrument added;
+  std::string error;
+  QVERIFY2(added.Start(&error), error.c_str());
+  const QString addedPort = QString::fromStdString(PortNameOf(added.PortPath()));
+  plugged.names = {simPort_, PortNameOf(added.PortPath()), kAbsentPort};
+
+  open(window);
+  QCOMPARE(plugged.listings, 2);
+  QStringList ports = window.entries();
+  QCOMPARE(ports.takeFirst(), QString::fromUtf8(kNoPort));
+  ports.sort();
+  QStringList expected{sim, addedPort};
+  expected.sort();
+  QCOMPARE(ports, expected);
+  QCOMPARE(window.comboBox1()->currentText(), sim);
+  QTest::keyClick(window.comboBox1()->view(), Qt::Key_Escape);
+  QTRY_VERIFY(!window.comboBox1()->view()->isVisible());
+  QVERIFY(window.form().Instrument().Port.IsOpen());
+  QVERIFY(PortAnswers(window));
+  QCOMPARE(settings_->Read(kValueComName), simPort_);
+
+  open(window);
+  ChooseInList(window, addedPort);
+  QCOMPARE(window.comboBox1()->currentText(), addedPort);
+  QCOMPARE(settings_->Read(kValueComName), PortNameOf(added.PortPath()));
+  added.ClearLog();
+  QVERIFY(PortAnswers(window));
+  QVERIFY(!added.Requests().empty());  // the listing went to the new port
+  QVERIFY(window.dialogs().shown.empty());
+}
+
+void SettingsTest::replugged_data() {
+  QTest::addColumn<QString>("after");  // the adapter's name once it is plugged back
+  QTest::newRow("under another name") << "ttyUSB1";
+  QTest::newRow("under the same name") << "ttyUSB0";
+}
+
+// The adapter in use is pulled out (its line hangs up, its name goes away) and plugged back:
+// it is chosen from the list with the keyboard, and a listing goes through, without a restart.
+void SettingsTest::replugged() {
+  QFETCH(QString, after);
+  QTemporaryDir dev;
+  const std::string before = dev.filePath(QStringLiteral("ttyUSB0")).toStdString();
+  const std::string back = dev.filePath(after).toStdString();
+  std::unique_ptr<sim::SimulatedInstrument> adapter = PlugIn(before);
+  QVERIFY(adapter);
+  Plugged plugged;
+  plugged.names = {before};
+  settings_->Store(kValueComName, before);
+  Window window(plugged.Lister(), *settings_);
+  QCOMPARE(window.comboBox1()->currentText(), QString::fromStdString(before));
+  QVERIFY(PortAnswers(window));
+
+  adapter.reset();
+  plugged.names.clear();
+  window.form().Button2Click();  // the operator tries while it is out: the line is gone
+  QCOMPARE(window.dialogs().shown.size(), std::size_t{1});
+
+  adapter = PlugIn(back);
+  QVERIFY(adapter);
+  plugged.names = {back};
+  OpenList(window, Qt::Key_Down, Qt::AltModifier);
+  QVERIFY2(window.entries().contains(QString::fromStdString(back)),
+           qPrintable(window.entries().join(QLatin1Char(' '))));
+  ChooseInList(window, QString::fromStdString(back));
+
+  QCOMPARE(window.comboBox1()->currentText(), QString::fromStdString(back));
+  QCOMPARE(settings_->Read(kValueComName), back);
+  QVERIFY(window.form().Instrument().Port.IsOpen());
+  QVERIFY(PortAnswers(window));
+  QCOMPARE(window.dialogs().shown.size(), std::size_t{1});
+  QVERIFY(!adapter->Requests().empty());
+}
+#endif
 
 QTEST_MAIN(SettingsTest)
 #include "SettingsTest.moc"

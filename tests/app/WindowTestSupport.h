@@ -153,13 +153,18 @@ class Window {
   // --simulate; `registry`: the settings store, the settings file's when empty.
   explicit Window(const SettingsFile& settings, std::vector<std::string> ports = {},
                   std::string simulatorPort = {},
-                  std::unique_ptr<RegistryAccessor> registry = nullptr) {
+                  std::unique_ptr<RegistryAccessor> registry = nullptr)
+      : Window([ports = std::move(ports)](TComPort&) { return ports; }, settings,
+               std::move(simulatorPort), std::move(registry)) {}
+  // `listPorts`: the port enumeration itself, called at start-up and each time the list opens.
+  Window(std::function<std::vector<std::string>(TComPort&)> listPorts, const SettingsFile& settings,
+         std::string simulatorPort = {}, std::unique_ptr<RegistryAccessor> registry = nullptr) {
     auto dialogs = std::make_unique<RecordingDialogs>();
     dialogs_ = dialogs.get();
     TForm1::Setup setup;
     setup.dialogs = std::move(dialogs);
     setup.registry = registry ? std::move(registry) : settings.Accessor();
-    setup.listPorts = [ports = std::move(ports)](TComPort&) { return ports; };
+    setup.listPorts = std::move(listPorts);
     setup.simulatorPort = std::move(simulatorPort);
     form_ = std::make_unique<TForm1>(std::move(setup));
     form_->FormCreate();
