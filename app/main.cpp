@@ -12,6 +12,9 @@
 #include <string_view>
 
 #include "Baseprog.h"
+#ifndef _WIN32
+#include "CloseOnSignal.h"
+#endif
 #include "DesignFont.h"
 #include "OperatorDialogs.h"
 #include "QuorvexVersion.h"
@@ -147,7 +150,15 @@ int main(int argc, char* argv[]) {
 #endif
 
     quorvex::TForm1 window(std::move(setup));
+#ifndef _WIN32
+    // A service manager's stop or a closed terminal closes the window, from start-up on.
+    const quorvex::CloseOnSignal closeOnSignal(window);
+#endif
     window.FormCreate();
+#ifndef _WIN32
+    // Told to end while a start-up message was up: the window was closed before it showed.
+    if (closeOnSignal.Asked()) return 0;
+#endif
     window.show();
     if (!arguments.screenshots.isEmpty()) {
       const QString folder = arguments.screenshots;

@@ -1,10 +1,16 @@
 // The window's commands against a simulated instrument inside the test: the programming run
-// with its question, Cancel and a close in the middle, the device check, the sector number,
-// and the two sector service commands.
+// with its question, Cancel, a close and SIGTERM or SIGHUP in the middle, the device check,
+// the sector number, and the two sector service commands.
+#include <signal.h>
+#include <unistd.h>
+
+#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QtTest>
 #include <array>
+
+#include "CloseOnSignal.h"
 
 #include "SectorInf.h"
 #include "SimulatedInstrument.h"
@@ -36,9 +42,11 @@ Block WrittenBlock() {
 // already chosen through the menu.
 class Bench {
  public:
-  explicit Bench(std::vector<std::string> faults = {}, std::vector<std::string> ports = {}) {
+  explicit Bench(std::vector<std::string> faults = {}, std::vector<std::string> ports = {},
+                 bool paced = false) {
     sim::Options options;
     options.faults = std::move(faults);
+    options.pace = paced;
     instrument = std::make_unique<sim::SimulatedInstrument>(options);
     std::string error;
     started = instrument->Start(&error);
@@ -82,6 +90,10 @@ class CommandsTest : public QObject {
   void portChoiceRefusedDuringRun();
   void closeDuringRun_data();
   void closeDuringRun();
+  void signalDuringTransfer_data();
+  void signalDuringTransfer();
+  void signalWithBoxUp_data();
+  void signalWithBoxUp();
   void deviceCheckFails_data();
   void deviceCheckFails();
   void sectorNumberFaults_data();
@@ -253,6 +265,103 @@ void CommandsTest::closeDuringRun() {
   // The run stopped after its first blocks and never sent the finish request.
   for (const sim::RequestRecord& request : instrument.Requests()) QVERIFY(request.code != 0x35);
   QVERIFY(instrument.BlocksReceived() < 512);
+}
+
+void CommandsTest::signalDuringTransfer_data() {
+  QTest::addColumn<int>("signal");
+  QTest::newRow("SIGTERM") << SIGTERM;
+  QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+// A service manager's stop or a closed terminal during a transfer on a line as slow as the
+// real one: the run stops at its next block with "Стоп", never sends the finish request, and
+// the window closes once the run has returned, its port released.
+void CommandsTest::signalDuringTransfer() {
+  QFETCH(int, signal);
+  Bench bench({}, {}, true);
+  START_BENCH(bench);
+  TForm1& form = bench.window->form();
+  const CloseOnSignal closeOnSignal(form);
+  QVERIFY(closeOnSignal.Installed());
+  form.show();
+  bool sent = false;
+  QObject::connect(bench.window->find<QProgressBar>("ProgressBar1"), &QProgressBar::valueChanged,
+                   &form, [&](int value) {
+                     if (value > 0 && !sent) {
+                       sent = true;
+                       ::kill(::getpid(), signal);
+                     }
+                   });
+
+  bench.window->button("ButtonStart")->click();
+
+  QVERIFY(sent);
+  QVERIFY(closeOnSignal.Asked());
+  QVERIFY(!form.isVisible());
+  QStringList stopped = kProgrammingLog.mid(0, 7);
+  stopped << "Стоп";
+  QCOMPARE(bench.runLog(), stopped);
+  QCOMPARE(bench.window->dialogs().beeps, 0);
+  QCOMPARE(bench.requestCodes(), std::vector<int>({0x02, 0x33, 0x30, 0x31, 0x32}));
+  QVERIFY(bench.instrument->BlocksReceived() < 512);
+  QVERIFY(!form.Instrument().Port.IsOpen());
+}
+
+void CommandsTest::signalWithBoxUp_data() {
+  QTest::addColumn<int>("signal");
+  QTest::addColumn<bool>("question");  // the overwrite question, or the receive-failure notice
+  QTest::newRow("SIGTERM at the overwrite question") << SIGTERM << true;
+  QTest::newRow("SIGHUP at the overwrite question") << SIGHUP << true;
+  QTest::newRow("SIGTERM at a failure notice") << SIGTERM << false;
+}
+
+// The real message boxes: a signal while one waits for an answer closes it as Escape does
+// (the question answers No, the sector is kept), then the window.
+void CommandsTest::signalWithBoxUp() {
+  QFETCH(int, signal);
+  QFETCH(bool, question);
+
+  SettingsFile settings;
+  QTemporaryDir folder;
+  sim::SimulatedInstrument instrument;
+  std::string error;
+  QVERIFY2(instrument.Start(&error), error.c_str());
+  instrument.SetBlock(1, WrittenBlock());
+  TForm1::Setup setup;
+  setup.registry = settings.Accessor();
+  setup.listPorts = [](TComPort&) { return std::vector<std::string>{}; };
+  if (question) setup.simulatorPort = PortNameOf(instrument.PortPath());
+  TForm1 form(std::move(setup));
+  form.FormCreate();
+  const CloseOnSignal closeOnSignal(form);
+  form.show();
+  form.OpenFirmwareFile(WriteFirmware(folder, "fw.fls", PatternImage(2)));
+  instrument.ClearLog();
+  QString boxText;
+  std::function<void()> whenBoxUp = [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) {
+      QTimer::singleShot(10, &form, whenBoxUp);
+      return;
+    }
+    boxText = box->text();
+    ::kill(::getpid(), signal);
+  };
+  QTimer::singleShot(0, &form, whenBoxUp);
+
+  form.findChild<QPushButton*>(QString::fromLatin1(question ? "ButtonStart" : "Button2"))->click();
+
+  QVERIFY(closeOnSignal.Asked());
+  QVERIFY(QApplication::activeModalWidget() == nullptr);
+  QVERIFY(!form.isVisible());
+  QCOMPARE(boxText, question ? QStringLiteral("Сектор записан, переписать?")
+                             : QString::fromUtf8(kReceiveFailure));
+  if (question) {
+    std::vector<int> codes;
+    for (const sim::RequestRecord& request : instrument.Requests()) codes.push_back(request.code);
+    QCOMPARE(codes, std::vector<int>({0x02, 0x33}));
+    QCOMPARE(instrument.Block(1), WrittenBlock());
+  }
 }
 
 void CommandsTest::deviceCheckFails_data() {

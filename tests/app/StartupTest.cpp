@@ -1,5 +1,8 @@
 // The program itself at start-up: Qt's Russian translations found, or missing with one note on
-// stderr while the window still opens.
+// stderr while the window still opens; and SIGTERM or SIGHUP to the idle window closes it as
+// its close button does.
+#include <signal.h>
+
 #include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
@@ -19,6 +22,8 @@ class StartupTest : public QObject {
  private slots:
   void translations_data();
   void translations();
+  void signalClosesIdleWindow_data();
+  void signalClosesIdleWindow();
 };
 
 void StartupTest::translations_data() {
@@ -55,6 +60,45 @@ void StartupTest::translations() {
   QCOMPARE(process.readAllStandardOutput(), QByteArray("shown\n"));  // the window opened
   const QByteArray errors = process.readAllStandardError();
   QCOMPARE(errors.count(kNote), missing ? 1 : 0);
+}
+
+void StartupTest::signalClosesIdleWindow_data() {
+  QTest::addColumn<int>("signal");
+  QTest::newRow("SIGTERM") << SIGTERM;
+  QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+// A first start, told to end once it has written its settings: it closes with exit code 0 and
+// its settings stay as they were written.
+void StartupTest::signalClosesIdleWindow() {
+  QFETCH(int, signal);
+  QTemporaryDir dir;
+  const QString settings = dir.filePath(QStringLiteral("config/quorvex/settings.ini"));
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+  environment.remove(QStringLiteral("QUORVEX_EXIT_WHEN_SHOWN"));
+  process.setProcessEnvironment(environment);
+  process.start(QStringLiteral(QUORVEX_PROGRAM), {});
+  QVERIFY(process.waitForStarted(10'000));
+  // The settings are written at start-up (both values, one after the other), after the window
+  // takes the signals over.
+  QFile file(settings);
+  const auto contents = [&file] {
+    if (!file.open(QIODevice::ReadOnly)) return QByteArray();
+    const QByteArray bytes = file.readAll();
+    file.close();
+    return bytes;
+  };
+  QTRY_VERIFY_WITH_TIMEOUT(contents().contains("PathFileProg"), 30'000);
+  const QByteArray written = contents();
+
+  QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signal), 0);
+  QVERIFY(process.waitForFinished(10'000));
+  QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+  QCOMPARE(process.exitCode(), 0);
+  QCOMPARE(contents(), written);
 }
 
 QTEST_MAIN(StartupTest)
