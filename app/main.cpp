@@ -20,6 +20,7 @@
 #include "QuorvexVersion.h"
 #include "SampleFirmware.h"
 #include "Screenshots.h"
+#include "StandardDescriptors.h"
 #include "Translations.h"
 #include "Utf8Text.h"
 #ifdef QUORVEX_HAVE_SIMULATOR
@@ -102,6 +103,8 @@ void SetIdentity() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Before anything is opened: no port or file may take the place of a closed stdout.
+  quorvex::KeepStandardDescriptorsTaken();
   if (AsksForHelpOrVersion(argc, argv)) {
     QCoreApplication core(argc, argv);
     SetIdentity();

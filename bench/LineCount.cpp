@@ -29,6 +29,7 @@ class CountingBackend final : public PortBackend {
     return inner_->OpenExclusive(path);
   }
   void PrepareQueues() override { inner_->PrepareQueues(); }
+  void DiscardInput() override { inner_->DiscardInput(); }
   bool SetLine(std::uint32_t baud) override { return inner_->SetLine(baud); }
   bool SetTimeouts(std::uint32_t timeoutMs) override { return inner_->SetTimeouts(timeoutMs); }
   bool SetDtr(bool raise) override { return inner_->SetDtr(raise); }

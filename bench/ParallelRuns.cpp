@@ -29,7 +29,7 @@ JsonRun RunJson(const fs::path& cli, const std::vector<std::string>& lines,
   argv.insert(argv.end(), {"program", firmware.string(), "-s", std::to_string(sector)});
   process::ChildProcess child;
   std::string error;
-  if (!child.Start({argv, {}, process::Redirect::Pipe(), {}}, &error)) Fail(error);
+  if (!child.Start({argv, {}, process::Redirect::Pipe(), {}, {}}, &error)) Fail(error);
   JsonRun run;
   while (const auto text = child.ReadLine(Clock::now() + std::chrono::seconds(120))) {
     const auto event = nlohmann::json::parse(*text, nullptr, false);

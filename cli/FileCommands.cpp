@@ -10,6 +10,7 @@
 #include "FirmwareFile.h"
 #include "FirmwareImage.h"
 #include "Output.h"
+#include "PortCause.h"
 #include "PortIdentity.h"
 #include "PortList.h"
 #include "PortRunOperator.h"
@@ -73,8 +74,11 @@ int RunPorts(const GlobalOptions& options, bool withIdentity) {
   PortlessCommand command(options, "ports");
   TComPort port([&command](std::string_view text) { command.op().PlainMessage(text); });
   // The long list and --json also name the ports that another program holds now.
-  std::vector<PortIdentity> ports =
-      ListPorts(port, withIdentity || options.json ? PortSet::Known : PortSet::Openable);
+  std::vector<std::string> forbidden;
+  std::vector<PortIdentity> ports = ListPorts(
+      port, withIdentity || options.json ? PortSet::Known : PortSet::Openable, &forbidden);
+  // A user outside the serial devices' group would otherwise see an empty list and no reason.
+  if (!forbidden.empty()) command.output().Note("", ForbiddenPortsNote(forbidden));
   Simulator simulator;
   if (options.simulate) {
     std::string error;
@@ -100,8 +104,13 @@ int RunEncode(const GlobalOptions& options, const std::string& imagePath,
               const std::string& output) {
   PortlessCommand command(options, "encode");
   std::vector<std::uint8_t> bytes;
-  if (!ReadWholeFile(imagePath, bytes)) {
+  if (!ReadWholeFile(imagePath, bytes, kFileSize)) {
     command.output().Note("", "cannot read " + imagePath);
+    return command.End(kExitBadInput);
+  }
+  if (bytes.size() > kFileSize) {
+    command.output().Note("", imagePath + " holds more than " + std::to_string(kFileSize) +
+                                  " bytes; an image holds " + std::to_string(kFileSize));
     return command.End(kExitBadInput);
   }
   if (bytes.size() != kFileSize) {

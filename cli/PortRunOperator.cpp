@@ -1,5 +1,7 @@
 #include "PortRunOperator.h"
 
+#include <utility>
+
 #include "Device.h"
 #include "FirmwareImage.h"
 #include "Interrupt.h"
@@ -43,11 +45,15 @@ void PortRunOperator::SetProgress(int position) {
       transfer_ = Transfer::Running;
       blocks_ = 0;
       stopSeen_ = false;
+      blockSent_ = false;
       output_.Progress(port_, 0, 0, kFirmwareSize, false);
       return;
     case Transfer::Running: {
       const std::size_t bytes = blocks_ * kImageBlock;
-      if (bytes >= kFirmwareSize || stopSeen_) {  // the last block is out, or the run stops
+      // The last block is out, the run stops, or the stream ended early (a silent loader):
+      // the bar is set without a block sent just before.
+      const bool afterBlock = std::exchange(blockSent_, false);
+      if (bytes >= kFirmwareSize || stopSeen_ || !afterBlock) {
         transfer_ = Transfer::Ended;
         output_.Progress(port_, bytes >= kFirmwareSize ? 100 : position_, bytes, kFirmwareSize,
                          true);
@@ -65,6 +71,7 @@ void PortRunOperator::SetProgress(int position) {
 
 void PortRunOperator::ProcessMessages() {
   ++blocks_;
+  blockSent_ = true;
   if (stopRequested_ != nullptr && InterruptRequested()) {
     *stopRequested_ = 1;
     stopSeen_ = true;

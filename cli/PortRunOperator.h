@@ -46,6 +46,7 @@ class PortRunOperator final : public Operator {
   enum class Transfer { Idle, Running, Ended };
   Transfer transfer_ = Transfer::Idle;
   bool stopSeen_ = false;
+  bool blockSent_ = false;  // a block went out since the bar was last set
   int position_ = 0;
   std::size_t blocks_ = 0;
   std::vector<std::string> log_;

@@ -203,19 +203,30 @@ int ExitCodeOf(RunResult result) {
 // What every device command does before its first port is touched: the ports are chosen
 // and the audit file opened, or the command ends with exit 2.
 int StartDeviceCommand(const GlobalOptions& options, DeviceJob job) {
+  const auto start = Clock::now();
+  // A command that ends before any port still ends with its result: a script reading the
+  // events waits for one.
+  const auto endedBeforeAnyPort = [&](int code) {
+    RunRecord record = RecordOf(job, "", code);
+    record.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    MakeOutput(options)->Result(record);
+    return code;
+  };
   std::vector<Target> targets;
-  if (const int code = ChooseTargets(options, &targets); code != kExitDone) return code;
+  if (const int code = ChooseTargets(options, &targets); code != kExitDone) {
+    return endedBeforeAnyPort(code);
+  }
   std::unique_ptr<AuditLog> audit;
   if (!options.logFile.empty()) {
     std::string error;
     auto file = OpenAppendFile(options.logFile, &error);
     if (!file) {
       Error("cannot open the log file " + options.logFile + " for appending: " + error);
-      return kExitBadInput;
+      return endedBeforeAnyPort(kExitBadInput);
     }
     audit = std::make_unique<AuditLog>(std::move(file));
   }
-  // From here Ctrl-C asks every run to stop instead of ending the program.
+  // From here Ctrl-C, SIGTERM and SIGHUP ask every run to stop instead of ending the program.
   SetStopOnInterrupt(true);
   const int code = RunDeviceCommand(options, job, std::move(audit), targets);
   SetStopOnInterrupt(false);

@@ -10,6 +10,7 @@
 #include "ExitCode.h"
 #include "Interrupt.h"
 #include "QuorvexVersion.h"
+#include "StandardDescriptors.h"
 #include "StandardStreams.h"
 
 #ifdef _WIN32
@@ -41,7 +42,13 @@ int Run(int argc, char** argv) {
   app.add_flag("--json", options.json,
                "JSON events on stdout, one object a line, instead of text; nobody is asked");
   app.add_option("--log-file", options.logFile,
-                 "append one JSON line for every port a device command ran on (audit record)");
+                 "append one JSON line for every port a device command ran on (audit record)")
+      ->check(
+          [](const std::string& path) {
+            // An unset variable in a script (--log-file "$AUDIT") must not turn the audit off.
+            return path.empty() ? std::string("the audit file's name is empty") : std::string();
+          },
+          "PATH");
 
   int code = kExitDone;
   bool identity = false;
@@ -99,6 +106,8 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened: no port or file may take the place of a closed stdout.
+  quorvex::KeepStandardDescriptorsTaken();
 #ifdef _WIN32
   SetConsoleOutputCP(CP_UTF8);  // every text written is UTF-8
 #else

@@ -140,11 +140,14 @@ bool Device::Program() {
   stopped_ = false;
   StopRequested = 0;
   op_.SetProgress(0);
+  unsigned unanswered = 0;  // blocks in a row whose answer did not come at all
   for (std::uint32_t offset = 0; offset < kFirmwareSize; offset += kImageBlock) {
     Port.WriteBlock(Image.data() + offset, kImageBlock);
     // The loader answers each block with one byte once it has stored it; its value and a
     // missing answer are not judged here: the finish request's verdict is.
+    Port.TimedOut = false;
     Port.ReadByte();
+    unanswered = Port.TimedOut ? unanswered + 1 : 0;
     op_.ProcessMessages();
     if (StopRequested != 0) {
       op_.SetProgress(0);
@@ -156,6 +159,10 @@ bool Device::Program() {
     // FileSize is 65,600 after a successful ReadFile; never divide by a zero left elsewhere.
     const std::uint32_t divisor = FileSize != 0 ? FileSize : kFileSize;
     op_.SetProgress(static_cast<int>((offset + 1) * kProgressScale / divisor));
+    // A loader that has gone silent would cost every block left its whole time-out, three
+    // quarters of an hour: the stream ends here, and the finish request below reports the
+    // failure as it always does.
+    if (unanswered >= kSilentBlocks) break;
   }
   pause_(kFinishPause);
   if (op_.StopAsked()) {  // asked during the pause: no finish request

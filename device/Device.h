@@ -31,6 +31,8 @@ inline constexpr std::size_t kImageBlock = 128;
 inline constexpr std::chrono::milliseconds kSectorInfBytePause{10};
 inline constexpr std::chrono::milliseconds kFinishPause{1000};
 inline constexpr std::chrono::milliseconds kStopPause{1000};
+// Image blocks in a row left without any answer after which the stream gives up.
+inline constexpr unsigned kSilentBlocks = 3;
 
 // Shows the box of a firmware file that cannot be used; true when `status` is such a failure.
 [[nodiscard]] bool ReportFileFailure(Operator& op, FileStatus status);

@@ -17,8 +17,11 @@ namespace quorvex {
 [[nodiscard]] bool WriteWholeFile(const std::string& path, const std::uint8_t* data,
                                   std::size_t count, std::error_code* error = nullptr);
 
-// Reads all there is at `path` (UTF-8), a pipe such as /dev/stdin as well as a plain file.
-// False when it cannot be opened or a read fails.
-[[nodiscard]] bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes);
+// Reads all there is at `path` (UTF-8), a pipe such as /dev/stdin as well as a plain file, but
+// never more than `limit` + 1 bytes: more than `limit` bytes in `bytes` means the file is too
+// large, and an endless source (/dev/zero) is refused as soon as that is known rather than
+// read until memory runs out. False when it cannot be opened or a read fails.
+[[nodiscard]] bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes,
+                                 std::size_t limit);
 
 }  // namespace quorvex

@@ -21,6 +21,9 @@ class PortBackend {
   virtual PortFailure OpenExclusive(const std::string& path) = 0;
   // Queue sizes and the abort of pending writes; failures do no harm.
   virtual void PrepareQueues() = 0;
+  // Drops whatever has arrived and not been read: a reply that came after its time-out, or a
+  // stray byte, must never be read as the answer to the next request. Failures do no harm.
+  virtual void DiscardInput() {}
   // Baud rate, 8 data bits, no parity, one stop bit; every other setting as the port reports it.
   virtual bool SetLine(std::uint32_t baud) = 0;
   // A one-byte read waits at most timeout + 1 ms; a write of n bytes at most n + timeout ms.

@@ -17,11 +17,17 @@ const PortIdentity* Named(const std::vector<PortIdentity>& ports, const std::str
 
 }  // namespace
 
-std::vector<PortIdentity> ListPorts(TComPort& port, PortSet set) {
+std::vector<PortIdentity> ListPorts(TComPort& port, PortSet set,
+                                    std::vector<std::string>* forbidden) {
   const std::vector<PortIdentity> known = ListPortIdentities();
   std::vector<PortIdentity> ports;
   for (const std::string& name : CandidatePortNames()) {
-    if (!port.Probe(PortPathOf(name))) continue;
+    if (!port.Probe(PortPathOf(name))) {
+      if (forbidden != nullptr && port.OpenFailure().error == PortOpenError::PermissionDenied) {
+        forbidden->push_back(name);
+      }
+      continue;
+    }
     const PortIdentity* identity = Named(known, name);
     ports.push_back(identity != nullptr ? *identity
                                         : PortIdentity{name, PortPathOf(name), "serial port", {}});

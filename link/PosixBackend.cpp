@@ -41,22 +41,27 @@ class PosixBackend final : public PortBackend {
     const int fd = port.Get();
     // A serial port is a terminal; anything else (a file, a folder) is not a port. The lock
     // keeps out every other program, root included; TIOCEXCL keeps out those that don't lock.
+    // A port whose exclusive flag another program set is held, even where root could open it
+    // anyway: taking it would take that program's line, and closing it would clear its flag.
     const int refused = !::isatty(fd)                         ? ENOTTY
                         : ::flock(fd, LOCK_EX | LOCK_NB) != 0 ? errno
+                        : ExclusiveFlagSet(fd)                ? EBUSY
                         : ::ioctl(fd, TIOCEXCL) != 0          ? errno
                                                               : 0;
     if (refused != 0) return PortFailureFromErrno(refused);
-    // A port opened on Windows starts with an empty input queue; a terminal keeps what
-    // arrived while nobody held it (a late reply to the previous program's request), which
-    // would otherwise be read as the length byte of our first reply.
-    (void)::tcflush(fd, TCIFLUSH);
-    // The descriptor stays non-blocking: every read and write waits in poll against its own
-    // deadline, so no flow-control state left on the port can block a write for ever.
+    // Nothing is read or flushed here: a port that is only probed (a listing) keeps whatever
+    // its input holds. A port opened for the loader's line drops stale input before every
+    // request instead.
     fd_ = std::move(port);
     return {};
   }
 
   void PrepareQueues() override {}  // the driver's queues are fixed and nothing is pending
+
+  void DiscardInput() override {
+    DropHeld();
+    if (fd_.Valid()) (void)::tcflush(fd_.Get(), TCIFLUSH);
+  }
 
   bool SetLine(std::uint32_t baud) override {
     if (!fd_.Valid()) return false;
@@ -100,7 +105,7 @@ class PosixBackend final : public PortBackend {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return HangUp();
       if (!WaitFor(POLLOUT, deadline)) return false;
     }
     return true;
@@ -120,8 +125,8 @@ class PosixBackend final : public PortBackend {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      const bool failed = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK;
-      if (!failed && WaitFor(POLLOUT, deadline)) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return HangUp();
+      if (WaitFor(POLLOUT, deadline)) continue;
       // This byte failed or timed out: it is left out, and the next one gets its own time.
       all = false;
       ++done;
@@ -153,9 +158,11 @@ class PosixBackend final : public PortBackend {
         byte = held_[0];
         return true;
       }
-      // End of file or an error such as EIO/ENXIO: the adapter is gone. No byte, at once.
-      if (n == 0) return false;
-      if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      // End of file or an error such as EIO/ENXIO: the adapter is gone. No byte, at once,
+      // and the port is closed: its name may come back as another device, or as the same one
+      // plugged in again, and a dead descriptor would answer nothing for ever.
+      if (n == 0) return HangUp();
+      if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return HangUp();
     }
   }
 
@@ -163,16 +170,36 @@ class PosixBackend final : public PortBackend {
 
  private:
   // Waits until the descriptor is ready for `events`; false on time-out or on a hang-up or
-  // error of the line (which would otherwise wake poll at once, again and again).
-  bool WaitFor(short events, Clock::time_point deadline) const {
+  // error of the line (which would otherwise wake poll at once, again and again). A line that
+  // hung up is closed.
+  bool WaitFor(short events, Clock::time_point deadline) {
     for (;;) {
       pollfd pfd{fd_.Get(), events, 0};
       const int ready = ::poll(&pfd, 1, MillisecondsLeft(deadline));
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) return false;
       if ((pfd.revents & events) != 0) return true;
-      return false;  // POLLHUP, POLLERR or POLLNVAL without data
+      return HangUp();  // POLLHUP, POLLERR or POLLNVAL without data
     }
+  }
+
+  // The line is gone (the adapter pulled out, the other end of a pseudo-terminal closed):
+  // the port is closed at once. Always false, for the caller to return.
+  bool HangUp() {
+    Close();
+    return false;
+  }
+
+  // Whether some program has set the terminal's exclusive-use flag. Where the system cannot
+  // tell, the flag counts as not set, and the lock alone decides.
+  static bool ExclusiveFlagSet(int fd) {
+#ifdef TIOCGEXCL
+    int set = 0;
+    return ::ioctl(fd, TIOCGEXCL, &set) == 0 && set != 0;
+#else
+    (void)fd;
+    return false;
+#endif
   }
 
   // Discards what was taken from the line and not yet handed out; a port opened or closed

@@ -33,6 +33,9 @@ bool TComPort::Open(const std::string& path) {
   if (OpenHandle(path)) {
     if (SetSpeed(kBaudRate) && SetTimeouts(kTimeoutMs)) {
       SetDtr(false);  // the loader's line runs with DTR low; a port without DTR is fine too
+      // What arrived while nobody held the port (a late reply to the previous program's
+      // request) is not ours to read.
+      backend_->DiscardInput();
       return true;
     }
     openFailure_ = {PortOpenError::LineRefused, ""};
@@ -61,6 +64,10 @@ std::uint8_t TComPort::ReadReplyByte(std::size_t replyLeft) {
 }
 
 void TComPort::SendFrame(const std::uint8_t* payload, std::uint8_t length) {
+  // A reply that came after its time-out, or a stray byte, is still in the line: it would be
+  // read as this request's reply, and every exchange after it would be one reply behind.
+  // The image stream sends no frames, so a late one-byte block answer still counts there.
+  backend_->DiscardInput();
   // The frame's bytes go out as WriteByte would send them one by one, each with its own
   // time-out, but to a port that takes them together in one piece: a request handed over a
   // byte at a time reaches the instrument in parts whenever another program takes the CPU

@@ -32,6 +32,10 @@ class Win32Backend final : public PortBackend {
     (void)::PurgeComm(handle_.Get(), PURGE_TXABORT);
   }
 
+  void DiscardInput() override {
+    if (handle_.Valid()) (void)::PurgeComm(handle_.Get(), PURGE_RXCLEAR);
+  }
+
   bool SetLine(std::uint32_t baud) override {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -74,6 +78,7 @@ class Win32Backend final : public PortBackend {
     DWORD transferred = 0;
     const BOOL ok =
         ::WriteFile(handle_.Get(), data, static_cast<DWORD>(count), &transferred, nullptr);
+    if (ok == FALSE) CloseIfGone();
     return ok != FALSE && transferred == count;
   }
 
@@ -82,13 +87,21 @@ class Win32Backend final : public PortBackend {
   bool ReadByte(std::uint8_t& byte, std::size_t /*replyLeft*/) override {
     if (!handle_.Valid()) return false;
     DWORD transferred = 0;
-    (void)::ReadFile(handle_.Get(), &byte, 1, &transferred, nullptr);
+    if (::ReadFile(handle_.Get(), &byte, 1, &transferred, nullptr) == FALSE) CloseIfGone();
     return transferred == 1;
   }
 
   [[nodiscard]] std::uint32_t ActualBaud() const override { return actualBaud_; }
 
  private:
+  // A read or write failed: after a line error (a framing error with abort-on-error set) the
+  // port only needs its errors cleared; when even that fails the device is gone (the adapter
+  // pulled out), and the port is closed at once, so that opening its name again can work.
+  void CloseIfGone() {
+    DWORD errors = 0;
+    if (::ClearCommError(handle_.Get(), &errors, nullptr) == FALSE) Close();
+  }
+
   UniqueHandle handle_;
   std::uint32_t actualBaud_ = 0;
 };

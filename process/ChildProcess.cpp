@@ -58,7 +58,9 @@ bool OpenPipe(int fds[2]) {
 }
 
 void AddRedirect(posix_spawn_file_actions_t* actions, int fd, const Redirect& to, int pipeEnd) {
-  if (to.kind == Redirect::Kind::File) {
+  if (to.kind == Redirect::Kind::Closed) {
+    posix_spawn_file_actions_addclose(actions, fd);
+  } else if (to.kind == Redirect::Kind::File) {
     posix_spawn_file_actions_addopen(actions, fd, to.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
   } else if (to.kind == Redirect::Kind::Pipe && pipeEnd >= 0) {
@@ -84,7 +86,11 @@ bool ChildProcess::Start(const ChildSpec& spec, std::string* error) {
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (spec.in.kind == Redirect::Kind::Closed) {
+    posix_spawn_file_actions_addclose(&actions, STDIN_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  }
   AddRedirect(&actions, STDOUT_FILENO, spec.out, pipeFds[1]);
   AddRedirect(&actions, STDERR_FILENO, spec.err, -1);
 
@@ -111,7 +117,8 @@ bool ChildProcess::Start(const ChildSpec& spec, std::string* error) {
 bool ChildProcess::Start(const std::vector<std::string>& argv,
                          const std::vector<std::string>& extraEnv, bool captureStdout,
                          std::string* error) {
-  return Start({argv, extraEnv, captureStdout ? Redirect::Pipe() : Redirect::Null(), {}}, error);
+  return Start({argv, extraEnv, captureStdout ? Redirect::Pipe() : Redirect::Null(), {}, {}},
+               error);
 }
 
 std::optional<std::string> ChildProcess::ReadLine(Clock::time_point deadline) {

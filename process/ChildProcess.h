@@ -32,20 +32,23 @@ struct ChildCost {
 
 // Where one of the child's standard streams goes.
 struct Redirect {
-  enum class Kind { Null, Pipe, File };
+  // Closed: the child starts with that descriptor closed, as a scheduler or `>&-` starts it.
+  enum class Kind { Null, Pipe, File, Closed };
   Kind kind = Kind::Null;
   std::string path;  // for File: created or truncated
 
   static Redirect Null() { return {}; }
   static Redirect Pipe() { return {Kind::Pipe, {}}; }
   static Redirect ToFile(std::string path) { return {Kind::File, std::move(path)}; }
+  static Redirect Closed() { return {Kind::Closed, {}}; }
 };
 
 struct ChildSpec {
   std::vector<std::string> argv;  // argv[0] is the program's path
   std::vector<std::string> env;   // "NAME=value", added to (and overriding) this environment
-  Redirect out;                   // stdout; stdin is always /dev/null
+  Redirect out;                   // stdout
   Redirect err;                   // stderr (Pipe is taken as Null)
+  Redirect in;                    // stdin: /dev/null, or Closed (Pipe and File are taken as Null)
 };
 
 class ChildProcess {

@@ -108,8 +108,16 @@ class FileRegistry final : public RegistryAccessor {
 
  private:
   std::vector<std::string> Load() const {
+    // Two values take a few hundred bytes; whatever stands at the path is read only that far
+    // (a link to /dev/zero is not read until memory runs out). A file beyond the bound holds
+    // no settings of ours and reads as empty.
+    constexpr std::size_t kLargestSettings = 1 << 20;
     std::vector<std::string> lines;
-    std::ifstream in(path_, std::ios::binary);
+    std::vector<std::uint8_t> bytes;
+    if (!ReadWholeFile(path_, bytes, kLargestSettings) || bytes.size() > kLargestSettings) {
+      return lines;
+    }
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line;
     while (std::getline(in, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();

@@ -1,4 +1,5 @@
-// quorvex-sim: the simulated instrument on a pseudo-terminal, served until SIGINT or SIGTERM.
+// quorvex-sim: the simulated instrument on a pseudo-terminal, served until SIGINT, SIGTERM or
+// SIGHUP.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,13 +18,14 @@
 #include "QuorvexVersion.h"
 #include "SampleFirmware.h"
 #include "SimulatedInstrument.h"
+#include "StandardDescriptors.h"
 
 namespace {
 
 constexpr const char* kDescription =
     "A simulated instrument: the loader of the scanner on a pseudo-terminal, with 64 flash "
     "sectors of 65,536 bytes and their 64-byte information blocks. Prints the path of the "
-    "pseudo-terminal as its first line, then serves until SIGINT or SIGTERM (exit code 0).";
+    "pseudo-terminal as its first line, then serves until SIGINT, SIGTERM or SIGHUP (exit code 0).";
 
 constexpr const char* kFooter =
     R"(Requests (frames: length L, one ignored byte, L payload bytes, check byte):
@@ -103,7 +105,9 @@ bool InstallSignals(int pipeWrite) {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   ::signal(SIGPIPE, SIG_IGN);  // a reader that went away must not end the simulator
-  return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+  // A closed terminal (SIGHUP) ends it as cleanly as an interrupt: the state is saved.
+  return ::sigaction(SIGINT, &action, nullptr) == 0 &&
+         ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
 // One line per request the loader recognised: its payload in hex, e.g. "33 E0 40".
@@ -155,6 +159,8 @@ char WaitForEnd(int pipeRead) {
 }  // namespace
 
 int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends the program anyway
+  // Before the pseudo-terminal is opened: it must never take the place of a closed stdout.
+  quorvex::KeepStandardDescriptorsTaken();
   quorvex::sim::Options options;
   CLI::App app{kDescription, "quorvex-sim"};
   app.footer(kFooter);

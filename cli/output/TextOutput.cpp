@@ -74,7 +74,10 @@ class TextOutput final : public Output {
       Put(stderr, " [y/N] y\n");
     } else if (several_) {
       Put(stderr, " [y/N] n (several ports are not asked; -y answers yes)\n");
-    } else if (!StdinIsTerminal() || !StandardStreamWorks(StandardStream::Err)) {
+    } else if (!StdinIsTerminal() || !StderrIsTerminal() ||
+               !StandardStreamWorks(StandardStream::Err)) {
+      // Asked only where a person sees the question and can answer it: a question written
+      // into a file while the terminal waits for an answer would wait for ever.
       Put(stderr, " [y/N] n (no terminal to ask; -y answers yes)\n");
     } else {
       Put(stderr, " [y/N] ");

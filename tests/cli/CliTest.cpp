@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "FirmwareImage.h"
+#include "OnTerminal.h"
 #include "Processes.h"
 #include "PtyPair.h"
 #include "QuorvexVersion.h"
@@ -134,6 +136,19 @@ INSTANTIATE_TEST_SUITE_P(
         {"UnknownCommand", {"frobnicate"}, 2, "", "A subcommand is required"},
         {"Inspect", {"inspect", "FW"}, 0, "name: TEST FW\nmarker: 55 AA (written)", ""},
         {"InspectShort", {"inspect", "SHORT"}, 2, "", "Неправильная длина файла"},
+        // An endless source is refused once it is longer than an image, not read until memory
+        // runs out.
+        {"EncodeEndlessSource",
+         {"encode", "/dev/zero", "-o", "/dev/null"},
+         2,
+         "",
+         "/dev/zero holds more than 65600 bytes"},
+        // A script's unset variable: the audit must not be silently off.
+        {"EmptyAuditFileName",
+         {"--simulate", "--log-file", "", "check"},
+         2,
+         "",
+         "the audit file's name is empty"},
     }),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -175,6 +190,25 @@ TEST(CliOverwriteTest, WrittenSectorIsKeptWithoutATerminalAndOverwrittenWithYes)
   EXPECT_NE(list.out.find("Cектор 3 - TEST FW\n"), std::string::npos);
 }
 
+// On a terminal with stderr sent to a file, the question could not be seen: nobody is asked,
+// and the answer is No at once instead of a wait for an answer that never comes.
+TEST(CliOverwriteTest, QuestionNobodyCanSeeIsNotAsked) {
+  Workspace ws;
+  SimProcess sim(ws.Dir(), {});
+  ASSERT_TRUE(sim.Ready());
+  const std::string fw = MarkedFirmware(ws);
+  ASSERT_EQ(ws.Run({"-p", sim.Port(), "-q", "-y", "program", fw, "-s", "3"}).code, 0);
+  const fs::path err = ws.Dir() / "err.log";
+  // stdin and stdout the terminal, stderr a file.
+  const std::string command = std::string("exec '") + QUORVEX_CLI + "' -p '" + sim.Port() +
+                              "' -q program '" + fw + "' -s 3 <&1 2>'" + err.string() + "'";
+  const TerminalRun run = RunOnTerminal(
+      {"/bin/sh", "-c", command}, {"XDG_CONFIG_HOME=" + ws.Config().string()}, 80, 24,
+      [](std::string_view) {}, std::chrono::seconds(20));
+  EXPECT_EQ(run.code, 4) << run.bytes;
+  EXPECT_NE(Slurp(err).find("[y/N] n (no terminal to ask"), std::string::npos) << Slurp(err);
+}
+
 TEST(CliOverwriteTest, StoredPortIsUsedWithoutP) {
   Workspace ws;
   SimProcess sim(ws.Dir(), {});
@@ -196,6 +230,26 @@ TEST(CliPortCauseTest, PortHeldByAnotherProgram) {
   EXPECT_NE(result.err.find("\nquorvex-cli: the port is held by another program"),
             std::string::npos)
       << result.err;
+}
+
+// A user outside the serial devices' group sees an empty list, and is told why.
+TEST(CliPortCauseTest, PortsThatThisUserMayNotOpenAreNamedWithTheFix) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root opens any device; run as an ordinary user";
+  std::string forbidden;
+  for (const auto& entry : fs::directory_iterator("/dev")) {
+    const std::string name = entry.path().filename().string();
+    if ((name.starts_with("ttyS") || name.starts_with("ttyUSB") || name.starts_with("ttyACM")) &&
+        ::access(entry.path().c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+      forbidden = name;
+    }
+  }
+  if (forbidden.empty()) GTEST_SKIP() << "every serial device here is open to this user";
+  Workspace ws;
+  const CliResult result = ws.Run({"ports"});
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(result.out.find(forbidden + "\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.err.find("but this user may not open"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("'sudo usermod -aG dialout $USER'"), std::string::npos) << result.err;
 }
 
 TEST(CliPortCauseTest, PermissionDeniedNamesTheDialoutGroup) {

@@ -209,6 +209,28 @@ TEST_F(JsonOutputTest, UnusableFileEndsWithAResultOfNoPort) {
   EXPECT_EQ(result.at("sector"), 7);
 }
 
+// A command that ends before any port is opened ends with its result too: no port chosen, a
+// port named twice, an audit file that cannot be opened.
+TEST_F(JsonOutputTest, EveryEndBeforeAnyPortIsAResult) {
+  const std::string folder = ws_.Dir().string();
+  const std::vector<std::pair<const char*, std::vector<std::string>>> cases{
+      {"no port", {"--json", "check"}},
+      {"a port twice", {"--json", "-p", "/dev/ttyQVX0", "-p", "/dev/ttyQVX0", "check"}},
+      {"an audit file that cannot be opened",
+       {"--json", "--simulate", "--log-file", folder, "list"}},
+  };
+  for (const auto& [name, args] : cases) {
+    SCOPED_TRACE(name);
+    const CliResult run = ws_.Run(args);
+    EXPECT_EQ(run.code, 2);
+    const std::vector<json> events = Events(run.out);
+    ASSERT_EQ(events.size(), 1u) << run.out;
+    EXPECT_EQ(events.back().at("event"), "result");
+    EXPECT_EQ(events.back().at("exit"), 2);
+    EXPECT_FALSE(events.back().contains("port"));
+  }
+}
+
 // Progress events, timed as a script reads them: two ports, each transfer slowed so that it
 // takes far longer than a tenth of a second per block answer would allow unthrottled.
 TEST_F(JsonOutputTest, ProgressComesAtMostTenTimesASecondPerPort) {
@@ -222,7 +244,8 @@ TEST_F(JsonOutputTest, ProgressComesAtMostTenTimesASecondPerPort) {
       cli.Start({{QUORVEX_CLI, "--json", "-p", a.Port(), "-p", b.Port(), "program", fw_, "-s", "4"},
                  {"XDG_CONFIG_HOME=" + ws_.Config().string()},
                  process::Redirect::Pipe(),
-                 process::Redirect::Null()},
+                 process::Redirect::Null(),
+                 {}},
                 &error))
       << error;
   std::map<std::string, std::vector<json>> progress;

@@ -15,6 +15,7 @@
 #include "Processes.h"
 #include "SampleFirmware.h"
 #include "Sha256.h"
+#include "SimulatedInstrument.h"
 
 namespace quorvex::test {
 namespace {
@@ -84,7 +85,8 @@ TEST_P(OutputGoneTest, RunEndsOnTheWireWithItsAuditRecordAndItsOwnExitCode) {
   ASSERT_TRUE(cli.Start({argv,
                          {"XDG_CONFIG_HOME=" + ws.Config().string()},
                          RedirectOf(c.out, out),
-                         RedirectOf(c.err, err)},
+                         RedirectOf(c.err, err),
+                         {}},
                         &error))
       << error;
   if (c.out == Sink::PipeClosedAfterFirstLine) {
@@ -169,6 +171,97 @@ INSTANTIATE_TEST_SUITE_P(
          {"--fault", "checksum-mismatch"},
          1,
          ""},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Started with a standard stream closed (a scheduler, a service unit, `>&-`): no port and no
+// file takes that stream's number, so nothing but the loader's requests reaches the line and
+// nothing but JSON lines reaches the audit file.
+struct ClosedCase {
+  const char* name;
+  std::vector<std::string> command;  // "FW" is the firmware file
+  bool closeIn;
+  bool closeOut;
+  bool closeErr;
+  bool writtenSector;  // sector 3 holds a program already: the question is asked
+  int code;
+};
+
+void PrintTo(const ClosedCase& c, std::ostream* os) { *os << c.name; }
+
+// Every byte a host sends for these requests: each frame (length, zero, payload, check), the
+// 64 raw bytes after a block write, the 65,536 image bytes after an init.
+std::size_t WireBytesOf(const std::vector<sim::RequestRecord>& requests) {
+  std::size_t bytes = 0;
+  for (const sim::RequestRecord& r : requests) {
+    bytes += r.payload.size() + 3;
+    if (r.code == 0x30) bytes += 64;
+    if (r.code == 0x32) bytes += kFirmwareSize;
+  }
+  return bytes;
+}
+
+class ClosedStreamTest : public ::testing::TestWithParam<ClosedCase> {};
+
+TEST_P(ClosedStreamTest, OnlyRequestsReachTheLineAndOnlyRecordsTheAuditFile) {
+  const ClosedCase& c = GetParam();
+  Workspace ws;
+  sim::SimulatedInstrument instrument;
+  std::string error;
+  ASSERT_TRUE(instrument.Start(&error)) << error;
+  if (c.writtenSector) {
+    std::array<std::uint8_t, sim::kBlockBytes> block{};
+    block[0] = 'A';
+    block[62] = 0x55;
+    block[63] = 0xAA;
+    instrument.SetBlock(3, block);
+  }
+  const std::string audit = (ws.Dir() / "audit.jsonl").string();
+  std::vector<std::string> argv = {QUORVEX_CLI,  "-p", instrument.PortPath(), "-y", "-q",
+                                   "--log-file", audit};
+  for (const std::string& arg : c.command) argv.push_back(arg == "FW" ? ws.Firmware() : arg);
+  const fs::path out = ws.Dir() / "stdout";
+  const fs::path err = ws.Dir() / "stderr";
+  process::ChildProcess cli;
+  ASSERT_TRUE(
+      cli.Start({argv,
+                 {"XDG_CONFIG_HOME=" + ws.Config().string()},
+                 c.closeOut ? process::Redirect::Closed() : process::Redirect::ToFile(out.string()),
+                 c.closeErr ? process::Redirect::Closed() : process::Redirect::ToFile(err.string()),
+                 c.closeIn ? process::Redirect::Closed() : process::Redirect::Null()},
+                &error))
+      << error;
+  const process::ChildCost ended = cli.Wait();
+  EXPECT_EQ(ended.exitCode, c.code) << (c.closeErr ? "" : Slurp(err));
+
+  const std::vector<sim::RequestRecord> requests = instrument.Requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(instrument.Received().size(), WireBytesOf(requests))
+      << "bytes other than the requests reached the line";
+  const std::vector<std::string> lines = Lines(Slurp(audit));
+  ASSERT_EQ(lines.size(), 1U) << Slurp(audit);
+  const json record = json::parse(lines.front(), nullptr, false);
+  ASSERT_FALSE(record.is_discarded()) << lines.front();
+  EXPECT_EQ(record.at("exit"), c.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, ClosedStreamTest,
+    ::testing::ValuesIn(std::vector<ClosedCase>{
+        {"CheckWithStdoutClosed", {"check"}, false, true, false, false, 0},
+        {"ListWithStdoutClosed", {"list"}, false, true, false, false, 0},
+        {"ListWithStderrClosed", {"list"}, false, false, true, false, 0},
+        {"ProgramWithStdoutClosed", {"program", "FW", "-s", "3"}, false, true, false, false, 0},
+        // The question and its answer went to stderr: with stderr closed they would go out on
+        // the line ahead of the block write.
+        {"ProgramOverAWrittenSectorWithStderrClosed",
+         {"program", "FW", "-s", "3"},
+         false,
+         false,
+         true,
+         true,
+         0},
+        {"ProgramWithEveryStreamClosed", {"program", "FW", "-s", "3"}, true, true, true, true, 0},
     }),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -3,6 +3,8 @@
 // so that the signal arrives while the command waits at a known step.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -103,6 +105,63 @@ TEST(CtrlCDuringTheListing, StopsBetweenTwoSectors) {
   EXPECT_EQ(codes.front(), "02");
   EXPECT_EQ(codes.size(), 1 + (lines.size() - 1)) << "one read for each listed sector, no more";
 }
+
+// A service manager's stop (SIGTERM) and a closed terminal (SIGHUP) are a stop like Ctrl-C, at
+// the device check and in the middle of a paced transfer: "Стоп", exit 3, the audit record
+// written, and the port released, so that the next command on it works at once (the suite
+// also runs as a user who cannot override a port left held).
+struct EndCase {
+  const char* name;
+  int signal;
+  std::vector<std::string> simOptions;
+  std::string waitFor;  // the signal once stdout holds this
+  int afterMs;          // and this much later
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
+
+class EndSignalTest : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(EndSignalTest, IsAStopWithItsRecordAndThePortReleased) {
+  const EndCase& c = GetParam();
+  Workspace ws;
+  SimProcess sim(ws.Dir(), c.simOptions);
+  ASSERT_TRUE(sim.Ready());
+  const std::string audit = (ws.Dir() / "audit.jsonl").string();
+  CliProcess cli(
+      ws.Dir(), ws.Config(),
+      {"-p", sim.Port(), "-y", "-q", "--log-file", audit, "program", ws.Firmware(), "-s", "3"});
+  bool seen = false;
+  for (int i = 0; i < 1500 && !seen; ++i) {
+    seen = cli.OutputSoFar().find(c.waitFor) != std::string::npos;
+    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(seen) << cli.OutputSoFar();
+  std::this_thread::sleep_for(std::chrono::milliseconds(c.afterMs));
+  cli.Signal(c.signal);
+  const CliResult result = cli.Wait();
+  EXPECT_EQ(result.code, 3) << result.err;
+  EXPECT_TRUE(result.out.ends_with("Стоп\n")) << result.out;
+  const std::vector<std::string> records = Lines(Slurp(audit));
+  ASSERT_EQ(records.size(), 1u) << Slurp(audit);
+  const nlohmann::json record = nlohmann::json::parse(records.front());
+  EXPECT_EQ(record.at("exit"), 3);
+  EXPECT_EQ(record.at("log").back(), "Стоп");
+
+  const CliResult next = ws.Run({"-p", sim.Port(), "check"});
+  EXPECT_EQ(next.code, 0) << next.out << next.err;
+  EXPECT_EQ(next.out, "loader version 45 B3\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, EndSignalTest,
+    ::testing::ValuesIn(std::vector<EndCase>{
+        {"TermDuringTheDeviceCheck", SIGTERM, {"--fault", "delay-ms=1500"}, "Открыт файл: ", 500},
+        {"HangUpDuringTheDeviceCheck", SIGHUP, {"--fault", "delay-ms=1500"}, "Открыт файл: ", 500},
+        {"TermDuringTheTransfer", SIGTERM, {"--pace"}, "Программирование...\n", 1500},
+        {"HangUpDuringTheTransfer", SIGHUP, {"--pace"}, "Программирование...\n", 1500},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quorvex::test

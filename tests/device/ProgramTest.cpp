@@ -2,6 +2,7 @@
 // finish verdict, over a scripted in-memory port.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -96,12 +97,50 @@ TEST_F(ProgramFixture, ProgressClimbsTo99AndReturnsTo0) {
   EXPECT_EQ(op.processed, 512);
 }
 
-TEST_F(ProgramFixture, MissingAnswersDoNotEndTheStream) {
-  AnswerBlocks(100);  // the instrument falls silent after block 100
-  EXPECT_TRUE(device.Program());
-  EXPECT_EQ(std::count(line->writeSizes.begin(), line->writeSizes.end(), 128u), 512);
-  EXPECT_EQ(op.log, std::vector<std::string>{"Ошибка завершения программирования"});
+// A missing answer is no verdict, but a loader silent for three blocks in a row is gone: the
+// stream ends there instead of waiting out every block left, and the finish request reports
+// the failure as it always does.
+struct SilenceCase {
+  const char* name;
+  int answered;            // blocks answered, in order, before the answers stop for good
+  std::vector<int> gaps;   // reads (from 1) whose answer never comes, the later ones still do
+  bool finishAnswered;     // the finish reply is queued after the block answers
+  std::size_t blocksSent;  // image blocks written
+  bool fails;
+};
+
+void PrintTo(const SilenceCase& c, std::ostream* os) { *os << c.name; }
+
+class SilenceTest : public ProgramFixture, public ::testing::WithParamInterface<SilenceCase> {};
+
+TEST_P(SilenceTest, ThreeUnansweredBlocksInARowEndTheStream) {
+  const SilenceCase& c = GetParam();
+  AnswerBlocks(c.answered);
+  if (c.finishAnswered) line->Queue(Hex("02 00 CA 00 33"));
+  line->nothingAt = c.gaps;
+  EXPECT_EQ(device.Program(), c.fails);
+  EXPECT_EQ(std::count(line->writeSizes.begin(), line->writeSizes.end(), 128u),
+            static_cast<long>(c.blocksSent));
+  EXPECT_EQ(ToHex({line->written.end() - 5, line->written.end()}), "02 00 35 00 C8")
+      << "the finish request follows";
+  EXPECT_EQ(pauses, std::vector<long>{1000});
+  EXPECT_EQ(op.progress.back(), 0);
+  if (c.fails) {
+    EXPECT_EQ(op.log, std::vector<std::string>{"Ошибка завершения программирования"});
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Silence, SilenceTest,
+    ::testing::ValuesIn(std::vector<SilenceCase>{
+        {"SilentAfterBlock100", 100, {}, false, 103, true},
+        {"SilentFromTheFirstBlock", 0, {}, false, 3, true},
+        {"SilentForTheLastBlocksOnly", 510, {}, false, 512, true},
+        // Two missing answers in a row, then the loader answers again: nothing is cut short.
+        {"TwoMissingInARow", 510, {7, 8}, true, 512, false},
+        {"MissingHereAndThere", 509, {5, 7, 300}, true, 512, false},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct CancelCase {
   const char* name;

@@ -8,11 +8,13 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Device.h"
 #include "FirmwareImage.h"
 #include "Hex.h"
+#include "PtyPair.h"
 #include "RecordingOperator.h"
 #include "SampleFirmware.h"
 #include "ScriptedBackend.h"
@@ -496,6 +498,40 @@ INSTANTIATE_TEST_SUITE_P(
         {"CheckBeforeTheDeviceCheck", Command::Check, 1, "", {}, false},
     }),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The answer to the last image block comes after its time-out, during the pause before the
+// finish request: it must not be read as the finish reply's length byte, which would turn the
+// instrument's verdict into a receive failure.
+TEST(LateBlockAnswerTest, TheFinishVerdictIsTheInstruments) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  RecordingOperator op;
+  op.sectorText = "1";
+  TComPort port(nullptr);
+  ASSERT_TRUE(port.Open(pty.SlavePath()));
+  ASSERT_TRUE(port.SetTimeouts(100));
+  Device device(port, op);
+  device.FileSize = kFileSize;
+  // The pause before the finish, shortened; the late answer comes in the middle of it.
+  device.SetPause([](std::chrono::milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  });
+  std::string finish;
+  std::thread instrument([&] {
+    for (int block = 1; block <= 512; ++block) {
+      if (pty.Drain(kImageBlock, 2000).size() != kImageBlock) return;
+      if (block == 512) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      pty.Send({0x06});
+    }
+    finish = ToHex(pty.Drain(5, 2000));
+    pty.Send(Hex("02 00 CA 00 33"));
+  });
+  const bool failed = device.Program();
+  instrument.join();
+  EXPECT_EQ(finish, "02 00 35 00 C8");
+  EXPECT_FALSE(failed) << (op.shown.empty() ? "" : op.shown.front().text);
+  EXPECT_TRUE(op.shown.empty());
+}
 
 }  // namespace
 }  // namespace quorvex::test

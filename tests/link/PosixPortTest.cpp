@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "HeldDescriptor.h"
@@ -197,7 +198,7 @@ TEST_F(PosixPortTest, SilentLineTimesOutAfter5001Milliseconds) {
   EXPECT_LT(waited.count(), 5'500);
 }
 
-TEST_F(PosixPortTest, UnpluggedAdapterIsNoByteAtOnce) {
+TEST_F(PosixPortTest, UnpluggedAdapterIsNoByteAtOnceAndThePortIsClosed) {
   ASSERT_TRUE(port.Open(pty.SlavePath()));
   pty.CloseMaster();
   const auto start = Clock::now();
@@ -205,9 +206,74 @@ TEST_F(PosixPortTest, UnpluggedAdapterIsNoByteAtOnce) {
     port.TimedOut = false;
     port.ReadByte();
     ASSERT_TRUE(port.TimedOut);
+    // Closed at once: a re-plugged adapter can then be opened under its name again.
+    ASSERT_FALSE(port.IsOpen());
   }
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(1)) << "no read waits on a dead line";
-  port.Close();
+}
+
+// Bytes that arrived at the terminal behind `fd` and were not read from it yet; waits until
+// `count` are there (the terminal hands them on in the background).
+int WaitingAfter(int fd, int count) {
+  int waiting = -1;
+  const auto giveUp = Clock::now() + std::chrono::seconds(5);
+  while ((::ioctl(fd, FIONREAD, &waiting) != 0 || waiting < count) && Clock::now() < giveUp) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return waiting;
+}
+
+// A reply that came after its time-out (or a stray byte) is dropped before the next request
+// goes out, so the port held open between commands is never one reply behind.
+TEST_F(PosixPortTest, LateReplyIsDroppedBeforeTheNextRequest) {
+  ASSERT_TRUE(port.Open(pty.SlavePath()));
+  ASSERT_TRUE(port.SetTimeouts(50));
+  const std::optional<int> fd = HeldDescriptor(pty.SlavePath());
+  ASSERT_TRUE(fd.has_value());
+  std::vector<std::uint8_t> buffer(256);
+  const std::vector<std::uint8_t> erase{0x31, 0x02};
+  port.SendFrame(erase.data(), 2);
+  EXPECT_EQ(ToHex(pty.Drain(5)), "02 00 31 02 CA");
+  EXPECT_EQ(port.ReceiveFrame(buffer.data()), 0u) << "no reply in time";
+  ASSERT_TRUE(pty.Send(Hex("01 00 CE 30")));  // the erase reply, too late
+  ASSERT_EQ(WaitingAfter(*fd, 4), 4);
+
+  const std::vector<std::uint8_t> check{0x02};
+  port.SendFrame(check.data(), 1);
+  EXPECT_EQ(ToHex(pty.Drain(4)), "01 00 02 FC");
+  ASSERT_TRUE(pty.Send(Hex("03 00 FD 45 B3 07")));
+  ASSERT_EQ(port.ReceiveFrame(buffer.data()), 3u);
+  EXPECT_EQ(ToHex({buffer.begin(), buffer.begin() + 3}), "FD 45 B3");
+}
+
+// A listing probes every candidate: a port that another program uses keeps its unread input,
+// and its exclusive flag, which only that program may clear.
+TEST_F(PosixPortTest, ProbeLeavesAnotherProgramsInputAndFlagAlone) {
+  for (const bool flagSet : {false, true}) {
+    SCOPED_TRACE(flagSet ? "flag set" : "no flag");
+    PtyPair line;
+    ASSERT_TRUE(line.Ok());
+    const int other = ::open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    struct termios2 raw {};  // raw, as a program that uses a serial line sets it
+    ASSERT_EQ(::ioctl(other, TCGETS2, &raw), 0);
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    ASSERT_EQ(::ioctl(other, TCSETS2, &raw), 0);
+    if (flagSet) {
+      ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+    }
+    ASSERT_TRUE(line.Send(Hex("AA 55")));
+    ASSERT_EQ(WaitingAfter(other, 2), 2);
+
+    TComPort probe(nullptr);
+    EXPECT_EQ(probe.Probe(line.SlavePath()), !flagSet) << "a port whose flag is set is held";
+    probe.Close();
+    EXPECT_EQ(WaitingAfter(other, 2), 2) << "its input was flushed";
+    int set = 0;
+    ASSERT_EQ(::ioctl(other, TIOCGEXCL, &set), 0);
+    EXPECT_EQ(set != 0, flagSet) << "its flag was changed";
+    ::close(other);
+  }
 }
 
 }  // namespace

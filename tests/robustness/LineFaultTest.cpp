@@ -60,6 +60,28 @@ TEST(UnpluggedAdapterTest, RunEndsPromptlyWithoutSpinningAndTheNextCommandReport
   EXPECT_LT(next.seconds, kSlack);
 }
 
+// A loader that falls silent in the middle of the stream: three blocks without an answer end
+// it, and the finish reports the failure as ever, within half a minute rather than the 43
+// minutes that every block's time-out would add up to.
+TEST(SilentLoaderTest, RunFailsAtTheFinishWithinHalfAMinute) {
+  Workspace ws;
+  SimProcess sim(ws.Dir(), {"--fault", "mute-after=100"});
+  ASSERT_TRUE(sim.Ready());
+  const CliResult run = ws.Run({"-q", "-p", sim.Port(), "program", ws.Firmware(), "-s", "5"});
+  EXPECT_EQ(run.code, 1);
+  // This loader speaks again once the host has been quiet for 5.5 s, as one that was reset
+  // would: by the finish request it may be back, and its verdict is then a failed checksum;
+  // otherwise the finish gets no reply. Either way the failure is the finish's.
+  EXPECT_TRUE(run.err.starts_with(std::string(text::kCaptionFinish) + ": ")) << run.err;
+  const std::vector<std::string> log = Lines(run.out);
+  ASSERT_FALSE(log.empty());
+  EXPECT_TRUE(log.back() == "Ошибка завершения программирования" ||
+              log.back() == "Ошибка контрольной суммы микропрограммы")
+      << log.back();
+  // Three block time-outs, the pause, at most the finish's time-out: about 21 s.
+  EXPECT_LT(run.seconds, 25.0);
+}
+
 // Waits until the running command's log holds `line`.
 bool WaitForLine(const CliProcess& cli, const std::string& line) {
   for (int i = 0; i < 500; ++i) {

@@ -33,7 +33,7 @@ class SimProcess {
     std::vector<std::string> argv{QUORVEX_SIM_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     std::string error;
-    child_.Start({argv, {}, process::Redirect::Pipe(), {}}, &error);
+    child_.Start({argv, {}, process::Redirect::Pipe(), {}, {}}, &error);
   }
 
   // The next line on its stdout, without the newline; "" when none came in time.

@@ -60,7 +60,8 @@ class CliProcess {
     child_.Start({argv,
                   {"XDG_CONFIG_HOME=" + config.string()},
                   process::Redirect::ToFile(out_.string()),
-                  process::Redirect::ToFile(err_.string())},
+                  process::Redirect::ToFile(err_.string()),
+                  {}},
                  &error);
   }
 
@@ -98,7 +99,7 @@ class SimProcess {
                                   record_.string()};
     argv.insert(argv.end(), options.begin(), options.end());
     std::string error;
-    child_.Start({argv, {}, process::Redirect::ToFile(out_.string()), {}}, &error);
+    child_.Start({argv, {}, process::Redirect::ToFile(out_.string()), {}, {}}, &error);
     for (int i = 0; i < 250 && !fs::exists(link_) && child_.Running(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

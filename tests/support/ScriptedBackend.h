@@ -20,6 +20,10 @@ struct ScriptedLine {
   std::vector<std::uint8_t> written;   // every byte written by the host
   std::vector<std::size_t> writeSizes;
   int readsWithoutByte = 0;  // reads that found nothing: each a time-out, without the wait
+  // Reads (counted from 1 among those that go to the line) that find nothing whatever is
+  // queued: an answer that never came, with the answers after it still to come.
+  std::vector<int> nothingAt;
+  int lineReads = 0;
   bool open = false;
   bool refuseOpen = false;
   bool refuseLine = false;
@@ -76,7 +80,10 @@ class ScriptedBackend final : public PortBackend {
   // up to what the reply still needs, and the bytes are handed out one a call.
   bool ReadByte(std::uint8_t& byte, std::size_t replyLeft) override {
     if (line_->taken.empty()) {
-      if (!line_->open || line_->incoming.empty()) {
+      const int read = ++line_->lineReads;
+      if (!line_->open || line_->incoming.empty() ||
+          std::find(line_->nothingAt.begin(), line_->nothingAt.end(), read) !=
+              line_->nothingAt.end()) {
         ++line_->readsWithoutByte;
         return false;
       }

@@ -1,0 +1,7 @@
+#include "StandardDescriptors.h"
+
+namespace quorvex {
+
+void KeepStandardDescriptorsTaken() {}
+
+}  // namespace quorvex
