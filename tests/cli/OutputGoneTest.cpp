@@ -250,7 +250,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::ValuesIn(std::vector<ClosedCase>{
         {"CheckWithStdoutClosed", {"check"}, false, true, false, false, 0},
         {"ListWithStdoutClosed", {"list"}, false, true, false, false, 0},
-        {"ListWithStderrClosed", {"list"}, false, false, true, false, 0},
+        // The box about the sector number would go out on the line.
+        {"ClearOfABadSectorWithStderrClosed", {"clear", "65"}, false, false, true, false, 2},
         {"ProgramWithStdoutClosed", {"program", "FW", "-s", "3"}, false, true, false, false, 0},
         // The question and its answer went to stderr: with stderr closed they would go out on
         // the line ahead of the block write.
@@ -261,7 +262,13 @@ INSTANTIATE_TEST_SUITE_P(
          true,
          true,
          0},
-        {"ProgramWithEveryStreamClosed", {"program", "FW", "-s", "3"}, true, true, true, true, 0},
+        {"ProgramWithStdoutAndStderrClosed",
+         {"program", "FW", "-s", "3"},
+         false,
+         true,
+         true,
+         true,
+         0},
     }),
     [](const auto& info) { return std::string(info.param.name); });
 
