@@ -144,6 +144,7 @@ RunRecord RunOnPort(const GlobalOptions& options, const DeviceJob& job, const Ta
 int RunDeviceCommand(const GlobalOptions& options, const DeviceJob& job,
                      std::unique_ptr<AuditLog> audit, const std::vector<Target>& targets) {
   std::vector<std::string> names;
+  names.reserve(targets.size());
   for (const Target& target : targets) names.push_back(target.name);
   const std::unique_ptr<Output> output = MakeOutput(options, names);
   std::vector<RunRecord> records(targets.size());

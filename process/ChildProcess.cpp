@@ -15,7 +15,8 @@
 
 #include "SystemErrorText.h"
 
-extern char** environ;
+// Not every C library declares it.
+extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace quorvex::process {
 namespace {

@@ -186,6 +186,7 @@ TEST(AuditLogTest, TwoProgramsAppendWholeRecordsToOneFile) {
   }
   std::sort(ports.begin(), ports.end());
   std::vector<std::string> expected;
+  expected.reserve(sims.size());
   for (const auto& sim : sims) expected.push_back(sim->Port());
   EXPECT_EQ(ports, expected);
 }

@@ -31,6 +31,7 @@ class CtrlCTest : public ::testing::TestWithParam<StopCase> {};
 // The first byte of each request the instrument recorded.
 std::vector<std::string> Codes(const std::vector<std::string>& requests) {
   std::vector<std::string> codes;
+  codes.reserve(requests.size());
   for (const std::string& r : requests) codes.push_back(r.substr(0, 2));
   return codes;
 }

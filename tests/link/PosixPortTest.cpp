@@ -42,7 +42,7 @@ TEST_F(PosixPortTest, MissingPortFailsWithItsName) {
 // A writable regular file in a folder of its own: a path that opens for reading and writing,
 // so only the terminal check can refuse it.
 std::string WritableFile(const TempFolder& folder) {
-  const std::string file = (folder.Path() / "not-a-port").string();
+  std::string file = (folder.Path() / "not-a-port").string();
   const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd >= 0) ::close(fd);
   return file;
