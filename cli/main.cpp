@@ -26,7 +26,7 @@ int Run(int argc, char** argv) {
       "Quorvex: writes firmware into the 64 flash sectors of the scanner \"ЗЕЛТАР-R52 VX 8\".\n"
       "Log lines go to stdout, messages to stderr as CAPTION: TEXT.\n"
       "Exit codes: 0 done, 1 a failure was reported, 2 bad arguments or unusable file,\n"
-      "3 stopped by the operator (Ctrl-C), 4 the overwrite was declined.",
+      "3 stopped (Ctrl-C, SIGTERM, SIGHUP), 4 the overwrite was declined.",
       "quorvex-cli"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("quorvex-cli ") + quorvex::kVersion);
