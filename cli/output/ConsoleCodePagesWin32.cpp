@@ -34,7 +34,7 @@ BOOL WINAPI OnControlEvent(DWORD /*event*/) {
 // The last resort, for the ends that pass by both of the above: the runtime's own end of an
 // unhandled Ctrl-C (_exit) and ExitProcess. Windows calls a program's TLS callbacks with
 // DLL_PROCESS_DETACH on every end through ExitProcess; only TerminateProcess passes it by.
-// (Wine 8 does not call it for the program itself: there the two above are what works.)
+// (Under Wine 8 this does not put the pages back; there the two above are what works.)
 void NTAPI OnProcessEvent(PVOID /*module*/, DWORD reason, PVOID /*reserved*/) {
   if (reason == DLL_PROCESS_DETACH) PutBack();
 }
