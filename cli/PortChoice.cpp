@@ -1,10 +1,10 @@
 #include "PortChoice.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "ExitCode.h"
 #include "PortIdentity.h"
+#include "PortKey.h"
 #include "RegistryAccessor.h"
 #include "StandardStreams.h"
 #include "TComPort.h"
@@ -51,13 +51,6 @@ int ResolveSerial(const std::string& serial, const std::vector<PortIdentity>& po
   return kExitBadInput;
 }
 
-// Two names of one port (ttyUSB0 and /dev/ttyUSB0, a link and its target) compare equal.
-std::string SamePortKey(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::path canonical = std::filesystem::canonical(path, error);
-  return error ? path : canonical.string();
-}
-
 }  // namespace
 
 int ChooseTargets(const GlobalOptions& options, std::vector<Target>* targets) {
@@ -95,7 +88,7 @@ int ChooseTargets(const GlobalOptions& options, std::vector<Target>* targets) {
     } else {
       target = {PortNameOf(name), PortPathOf(name), std::nullopt};
     }
-    const std::string key = SamePortKey(target.path);
+    const std::string key = PortKeyOf(target.path);
     if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
       Error("the port " + target.name + " is named twice; each instrument needs a port of its own");
       return kExitBadInput;
@@ -107,7 +100,7 @@ int ChooseTargets(const GlobalOptions& options, std::vector<Target>* targets) {
     if (!identities) identities = ListPortIdentities();
     for (Target& target : *targets) {
       for (const PortIdentity& port : *identities) {
-        if (!target.usbSerial && port.usb && SamePortKey(port.path) == SamePortKey(target.path)) {
+        if (!target.usbSerial && port.usb && PortKeyOf(port.path) == PortKeyOf(target.path)) {
           target.usbSerial = port.usb->serial;
         }
       }

@@ -14,7 +14,7 @@
 #include "StandardStreams.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "ConsoleCodePages.h"
 #endif
 
 namespace {
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   // Before anything is opened: no port or file may take the place of a closed stdout.
   quorvex::KeepStandardDescriptorsTaken();
 #ifdef _WIN32
-  SetConsoleOutputCP(CP_UTF8);  // every text written is UTF-8
+  const ConsoleCodePages codePages;  // UTF-8 out; the console's own pages back at exit
 #else
   // A reader that goes away (| head) must not end the runs half way: a write to its pipe
   // fails instead, and that stream is given up.

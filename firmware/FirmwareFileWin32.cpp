@@ -10,9 +10,11 @@
 namespace quorvex {
 FileStatus ReadFirmwareFile(const std::string& path, FileBytes& into, std::uint32_t* size) {
   if (size != nullptr) *size = 0;
-  // The path is UTF-8; the wide call opens any name, Cyrillic folders included.
-  const UniqueHandle file(::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, 0, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // The path is UTF-8; the wide call opens any name, Cyrillic folders included. Others may
+  // read the file meanwhile: every port's run of one command opens it at the same moment,
+  // and a virus scanner or an editor may hold it. Nobody may write it while it is read.
+  const UniqueHandle file(::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return FileStatus::CannotOpen;
   if (::GetFileType(file.Get()) != FILE_TYPE_DISK) return FileStatus::CannotOpen;
   const DWORD end = ::SetFilePointer(file.Get(), 0, nullptr, FILE_END);

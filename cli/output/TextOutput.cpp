@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <iostream>
 #include <map>
 #include <mutex>
 
+#include "Answer.h"
 #include "Columns.h"
 #include "Output.h"
 #include "ProgressBar.h"
@@ -83,9 +83,8 @@ class TextOutput final : public Output {
       Put(stderr, " [y/N] ");
       std::fflush(stderr);
       std::string reply;
-      if (!std::getline(std::cin, reply)) Put(stderr, "\n");
-      answer = reply == "y" || reply == "Y" || reply == "yes" || reply == "д" || reply == "Д" ||
-               reply == "да";
+      if (!ReadAnswerLine(&reply)) Put(stderr, "\n");
+      answer = IsYesAnswer(reply);
     }
     std::fflush(stderr);
     DrawRows(true);
