@@ -87,7 +87,7 @@ int RunPorts(const GlobalOptions& options, bool withIdentity) {
       return command.End(kExitFailed);
     }
     ports.push_back({PortNameOf(simulator.PortPath()), simulator.PortPath(), "simulated instrument",
-                     std::nullopt});
+                     std::nullopt, ""});
   }
   command.output().Ports(ports, withIdentity);
   return command.End(kExitDone);

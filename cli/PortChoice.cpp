@@ -13,6 +13,7 @@ namespace quorvex::cli {
 namespace {
 
 constexpr std::string_view kUsbPrefix = "usb:";
+constexpr std::string_view kLocationPrefix = "usb-path:";
 
 std::optional<std::string> StoredPort() {
   auto registry = MakeRegistryAccessor();
@@ -51,6 +52,33 @@ int ResolveSerial(const std::string& serial, const std::vector<PortIdentity>& po
   return kExitBadInput;
 }
 
+// The port plugged in at this location; exit 2 naming the ports that have a location when
+// none or several are there (the ports of one adapter with several share its plug).
+int ResolveLocation(const std::string& location, const std::vector<PortIdentity>& ports,
+                    Target* target) {
+  std::vector<const PortIdentity*> matches;
+  std::string located;
+  for (const PortIdentity& port : ports) {
+    if (port.location.empty()) continue;
+    located += (located.empty() ? "" : ", ") + port.name + " " + port.location;
+    if (port.location == location) matches.push_back(&port);
+  }
+  if (matches.size() == 1) {
+    *target = {matches.front()->name, matches.front()->path, std::nullopt};
+    return kExitDone;
+  }
+  if (matches.empty()) {
+    Error("no port is plugged in at the USB location " + location +
+          (located.empty() ? "; no port is on USB" : "; ports: " + located));
+  } else {
+    std::string names;
+    for (const PortIdentity* port : matches) names += (names.empty() ? "" : ", ") + port->name;
+    Error("the USB location " + location + " has several ports: " + names +
+          "; name the port instead");
+  }
+  return kExitBadInput;
+}
+
 }  // namespace
 
 int ChooseTargets(const GlobalOptions& options, std::vector<Target>* targets) {
@@ -72,7 +100,20 @@ int ChooseTargets(const GlobalOptions& options, std::vector<Target>* targets) {
   std::vector<std::string> keys;
   for (const std::string& name : names) {
     Target target;
-    if (name.starts_with(kUsbPrefix)) {
+    if (name.starts_with(kLocationPrefix)) {
+      const std::string location = name.substr(kLocationPrefix.size());
+      // An empty location would match nothing, and mostly means an unset variable in a script.
+      if (location.empty()) {
+        Error(
+            "-p usb-path: needs the USB port's location: usb-path:LOC, as 'quorvex-cli ports -l' "
+            "shows it");
+        return kExitBadInput;
+      }
+      if (!identities) identities = ListPortIdentities();
+      if (const int code = ResolveLocation(location, *identities, &target); code != kExitDone) {
+        return code;
+      }
+    } else if (name.starts_with(kUsbPrefix)) {
       const std::string serial = name.substr(kUsbPrefix.size());
       // An empty serial would pick an adapter that has none: never what a slot means.
       if (serial.empty()) {

@@ -16,8 +16,9 @@ struct Target {
 };
 
 // The ports of the command line (or the stored one, or the simulated instrument), each
-// resolved to a path: usb:SERIAL through the ports' identities. Refuses a port named twice
-// and a serial number that matches no port or several. Returns 0, or the exit code with the
+// resolved to a path: usb:SERIAL and usb-path:LOC through the ports' identities. Refuses a
+// port named twice (in any two forms) and a serial number or location that matches no port
+// or several. Returns 0, or the exit code with the
 // reason shown on stderr; nothing is opened either way.
 int ChooseTargets(const GlobalOptions& options, std::vector<Target>* targets);
 

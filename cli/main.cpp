@@ -32,9 +32,10 @@ int Run(int argc, char** argv) {
   app.set_version_flag("--version", std::string("quorvex-cli ") + quorvex::kVersion);
   GlobalOptions options;
   app.add_option("-p,--port", options.ports,
-                 "port name from 'ports' (ttyUSB0, COM3), a path, or usb:SERIAL (the port of the "
-                 "USB adapter with that serial number); give it once per instrument to work on "
-                 "several at once; default: the stored one");
+                 "port name from 'ports' (ttyUSB0, COM3), a path, usb:SERIAL (the port of the "
+                 "USB adapter with that serial number), or usb-path:LOC (the port plugged in at "
+                 "that USB location, as 'ports -l' shows it: 1-1.3); give it once per instrument "
+                 "to work on several at once; default: the stored one");
   app.add_flag("--simulate", options.simulate,
                "run a simulated instrument in this process and talk to it over a pseudo-terminal");
   app.add_flag("-y,--yes", options.yes, "answer Yes when asked to overwrite a written sector");
@@ -55,7 +56,8 @@ int Run(int argc, char** argv) {
   auto* ports = app.add_subcommand("ports", "list the ports that can be opened, one name a line");
   ports->add_flag(
       "-l,--long", identity,
-      "with the USB adapter of each port: VID:PID, serial number, manufacturer, product");
+      "with where each port is plugged in and its USB adapter: location, VID:PID, serial "
+      "number, manufacturer, product");
   ports->callback([&] { code = RunPorts(options, identity); });
   app.add_subcommand("check", "device check: the loader's version")->callback([&] {
     code = RunCheck(options);

@@ -21,6 +21,10 @@ struct PortIdentity {
   std::string path;  // what opens it: /dev/ttyUSB0, //./COM3
   std::string description;
   std::optional<UsbIdentity> usb;  // none for a port that is not on USB
+  // Where its USB adapter is plugged in, which stays when the ttyUSB or COM number moves:
+  // udev's USB port path on Linux (1-1.3: the bus, then the port on each hub), the location
+  // path on Windows (PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)). Empty when not on USB.
+  std::string location;
 };
 
 // The serial ports of this machine with the identity of their USB adapters: libudev on Linux,

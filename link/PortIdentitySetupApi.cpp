@@ -1,7 +1,8 @@
 // Port identity on Windows: the devices of the Ports class that SetupAPI knows, each with its
 // COM name from the device's registry key and, for a USB adapter, the ids and serial number
 // from the instance id of the USB device: the port itself, or the node above it, or, for one
-// interface of a composite adapter, the device above that interface.
+// interface of a composite adapter, the device above that interface. That USB device's
+// location path says where the adapter is plugged in.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -16,6 +17,8 @@
 #include <setupapi.h>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "PortEnumeration.h"
@@ -82,11 +85,39 @@ std::string BusReportedDescription(DEVINST node) {
   return Utf8FromWide(value);
 }
 
-std::optional<UsbIdentity> UsbOf(HDEVINFO set, SP_DEVINFO_DATA& device) {
+// The first of a node's location paths (PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)): the
+// one through the buses; the others, where there are any, name the same place through the
+// firmware's tables. The list is as long as the hubs are deep, so its size is asked first.
+std::string LocationPath(DEVINST node) {
+  ULONG size = 0;
+  if (::CM_Get_DevNode_Registry_PropertyW(node, CM_DRP_LOCATION_PATHS, nullptr, nullptr, &size,
+                                          0) != CR_BUFFER_SMALL ||
+      size == 0) {
+    return {};
+  }
+  // Two more characters than asked for: the list ends in two nulls even if the property
+  // came without them.
+  std::vector<wchar_t> paths(size / sizeof(wchar_t) + 2, L'\0');
+  ULONG type = 0;
+  if (::CM_Get_DevNode_Registry_PropertyW(node, CM_DRP_LOCATION_PATHS, &type, paths.data(), &size,
+                                          0) != CR_SUCCESS ||
+      type != REG_MULTI_SZ) {
+    return {};
+  }
+  return Utf8FromWide(paths.data());  // up to the first string's null
+}
+
+// The USB device a port belongs to, where it is on USB.
+struct UsbNode {
+  DEVINST node;
+  UsbInstanceId id;
+};
+
+std::optional<UsbNode> UsbNodeOf(DEVINST port) {
   // The port's node and up to two above it: a vendor driver's port on one interface of a
   // composite adapter sits two levels below the USB device.
-  std::vector<DEVINST> nodes{device.DevInst};
-  std::vector<std::string> ids{InstanceId(device.DevInst)};
+  std::vector<DEVINST> nodes{port};
+  std::vector<std::string> ids{InstanceId(port)};
   for (int level = 0; level < 2; ++level) {
     DEVINST parent = 0;
     if (::CM_Get_Parent(&parent, nodes.back(), 0) != CR_SUCCESS) break;
@@ -95,17 +126,21 @@ std::optional<UsbIdentity> UsbOf(HDEVINFO set, SP_DEVINFO_DATA& device) {
   }
   const std::optional<std::size_t> at = UsbDeviceInChain(ids);
   if (!at) return std::nullopt;
-  const std::optional<UsbInstanceId> parsed = ParseUsbInstanceId(ids[*at]);
+  std::optional<UsbInstanceId> parsed = ParseUsbInstanceId(ids[*at]);
   if (!parsed) return std::nullopt;
+  return UsbNode{nodes[*at], std::move(*parsed)};
+}
+
+UsbIdentity UsbOf(HDEVINFO set, SP_DEVINFO_DATA& device, const UsbNode& usb) {
   UsbIdentity id;
-  id.vid = parsed->vid;
-  id.pid = parsed->pid;
-  id.serial = parsed->serial;
+  id.vid = usb.id.vid;
+  id.pid = usb.id.pid;
+  id.serial = usb.id.serial;
   // The maker as the port's driver names it: the entry of a composite device names only the
   // system's generic driver.
   id.manufacturer = RegistryProperty(set, device, SPDRP_MFG);
-  if (id.manufacturer.empty()) id.manufacturer = NodeText(nodes[*at], CM_DRP_MFG);
-  id.product = BusReportedDescription(nodes[*at]);
+  if (id.manufacturer.empty()) id.manufacturer = NodeText(usb.node, CM_DRP_MFG);
+  id.product = BusReportedDescription(usb.node);
   if (id.product.empty()) id.product = RegistryProperty(set, device, SPDRP_DEVICEDESC);
   return id;
 }
@@ -124,7 +159,12 @@ std::vector<PortIdentity> ListPortIdentities() {
     port.name = PortNameOfDevice(set, device);
     if (!port.name.starts_with("COM")) continue;  // printer ports share the class
     port.path = PortPathOf(port.name);
-    port.usb = UsbOf(set, device);
+    if (const std::optional<UsbNode> usb = UsbNodeOf(device.DevInst)) {
+      port.usb = UsbOf(set, device, *usb);
+      // The USB device's, not the port's own: every interface of a composite adapter, and
+      // the node a vendor driver adds below it, is in the one place the plug is.
+      port.location = LocationPath(usb->node);
+    }
     port.description = RegistryProperty(set, device, SPDRP_FRIENDLYNAME);
     ports.push_back(std::move(port));
   }

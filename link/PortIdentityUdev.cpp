@@ -1,5 +1,6 @@
 // Port identity on Linux: the tty devices libudev knows, each with the properties of the USB
-// device above it (vendor and product ids, serial number, maker and product names).
+// device above it (vendor and product ids, serial number, maker and product names) and where
+// that device is plugged in.
 #include <libudev.h>
 
 #include <algorithm>
@@ -56,6 +57,17 @@ std::optional<UsbIdentity> UsbOf(udev_device* tty) {
   return id;
 }
 
+// The USB port path of the adapter: the name the kernel gives the USB device, its bus and
+// then the port on each hub down to it (1-1.3). The nearest usb_device above the tty is the
+// adapter; those above it are the hubs it hangs under. Both ports of a two-port adapter share
+// it, as they share the plug.
+std::string LocationOf(udev_device* tty) {
+  udev_device* usb = udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_device");
+  if (usb == nullptr) return {};
+  const char* sysname = udev_device_get_sysname(usb);
+  return sysname != nullptr ? sysname : "";
+}
+
 }  // namespace
 
 std::vector<PortIdentity> ListPortIdentities() {
@@ -81,6 +93,7 @@ std::vector<PortIdentity> ListPortIdentities() {
     port.path = node;
     port.name = PortNameOf(port.path);
     port.usb = UsbOf(tty.get());
+    port.location = LocationOf(tty.get());
     port.description = port.usb && !port.usb->product.empty() ? port.usb->product
                        : port.usb                             ? "USB serial adapter"
                                                               : "serial port";

@@ -29,8 +29,9 @@ std::vector<PortIdentity> ListPorts(TComPort& port, PortSet set,
       continue;
     }
     const PortIdentity* identity = Named(known, name);
-    ports.push_back(identity != nullptr ? *identity
-                                        : PortIdentity{name, PortPathOf(name), "serial port", {}});
+    ports.push_back(identity != nullptr
+                        ? *identity
+                        : PortIdentity{name, PortPathOf(name), "serial port", {}, {}});
   }
   port.Close();  // the last port probed is not left held
   if (set == PortSet::Known) {

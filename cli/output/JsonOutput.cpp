@@ -74,6 +74,7 @@ class JsonOutput final : public Output {
             {"name", port.name},
             {"path", port.path},
             {"description", port.description},
+            {"location", port.location.empty() ? json(nullptr) : json(port.location)},
             {"usb", usb}});
     }
   }

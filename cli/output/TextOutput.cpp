@@ -126,18 +126,24 @@ class TextOutput final : public Output {
     std::fflush(stderr);
   }
 
-  // One port a line; with the identity, aligned columns: name, VID:PID, serial number,
-  // manufacturer, product, blank where the port has no USB adapter.
+  // One port a line; with the identity, aligned columns: name, location, VID:PID, serial
+  // number, manufacturer, product, blank where the port has no USB adapter. The location
+  // stands beside the name: both say which port it is, the rest what is plugged in there.
   void Ports(const std::vector<PortIdentity>& ports, bool identity) override {
     std::vector<std::vector<std::string>> rows;
     for (const PortIdentity& port : ports) {
-      if (!identity || !port.usb) {
-        rows.push_back({port.name});
-      } else {
-        const UsbIdentity& usb = *port.usb;
-        rows.push_back(
-            {port.name, usb.vid + ":" + usb.pid, usb.serial, usb.manufacturer, usb.product});
+      std::vector<std::string> row{port.name};
+      if (identity) {
+        row.push_back(port.location);
+        if (port.usb) {
+          const UsbIdentity& usb = *port.usb;
+          row.insert(row.end(),
+                     {usb.vid + ":" + usb.pid, usb.serial, usb.manufacturer, usb.product});
+        }
       }
+      // Blank cells at the end would only pad the line with spaces.
+      while (row.size() > 1 && row.back().empty()) row.pop_back();
+      rows.push_back(std::move(row));
     }
     std::vector<std::size_t> widths;
     for (const auto& row : rows) {
