@@ -50,7 +50,7 @@ TEST_P(SharedReadTest, ReadWhileHeld) {
   EXPECT_EQ(ReadFirmwareFile(path, bytes, nullptr),
             c.firmwareRead ? FileStatus::Ok : FileStatus::CannotOpen);
   std::vector<std::uint8_t> whole;
-  EXPECT_EQ(ReadWholeFile(path, whole), c.wholeFileRead);
+  EXPECT_EQ(ReadWholeFile(path, whole, kFileSize), c.wholeFileRead);
   if (c.wholeFileRead) {
     EXPECT_EQ(whole.size(), kFileSize);
   }
