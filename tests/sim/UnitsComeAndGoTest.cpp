@@ -259,22 +259,23 @@ INSTANTIATE_TEST_SUITE_P(Periods, UnitsComeAndGo, ::testing::ValuesIn(kPeriods),
 // The count of units and the unit of each request: two units, each asked once.
 TEST(UnitsComeAndGoCount, RequestsCarryTheirUnit) {
   Options options;
-  options.comeAndGo = ComeAndGo{.present = 100ms, .absent = 10ms};
+  // Each unit stays long enough for one exchange on a busy machine.
+  options.comeAndGo = ComeAndGo{.present = 600ms, .absent = 10ms};
   SimulatedInstrument instrument(options);
   std::string error;
   ASSERT_TRUE(instrument.Start(&error)) << error;
   EXPECT_EQ(instrument.UnitsSoFar(), 1);
   LineHost host(instrument.PortPath());
   ASSERT_TRUE(host.Write(Hex(kCheck)));
-  ASSERT_EQ(ToHex(host.Read(6, 100ms)), kCheckReply);
-  const auto deadline = std::chrono::steady_clock::now() + 2s;
+  ASSERT_EQ(ToHex(host.Read(6, 500ms)), kCheckReply);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
   while (!(instrument.UnitsSoFar() == 3 && instrument.UnitPresent()) &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(100us);
   }
   ASSERT_EQ(instrument.UnitsSoFar(), 3);
   ASSERT_TRUE(host.Write(Hex(kCheck)));
-  ASSERT_EQ(ToHex(host.Read(6, 100ms)), kCheckReply);
+  ASSERT_EQ(ToHex(host.Read(6, 500ms)), kCheckReply);
   const auto requests = instrument.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].unit, 1);
