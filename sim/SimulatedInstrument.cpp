@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -41,6 +42,30 @@ constexpr auto kBrokenLineRetry = 100ms;
 constexpr auto kHangupLinger = 100ms;
 // Longest single wait, so a lost wake-up could never stall the loop for long.
 constexpr auto kLongestWait = 500ms;
+// Requests kept from the units that have left, at most (the current unit keeps its own).
+constexpr std::size_t kPastRequestLimit = 1u << 20;
+
+// A whole number of milliseconds within the bounds of a unit's period.
+std::optional<std::chrono::milliseconds> ParsePeriod(std::string_view text) {
+  long long value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc{} || ptr != end) return std::nullopt;
+  const std::chrono::milliseconds period(value);
+  if (period < kShortestUnitPeriod || period > kLongestUnitPeriod) return std::nullopt;
+  return period;
+}
+
+bool PeriodInBounds(std::chrono::milliseconds period) {
+  return period >= kShortestUnitPeriod && period <= kLongestUnitPeriod;
+}
+
+// The time of the next turn of a slot: on the schedule, unless serving fell behind it by a whole
+// period, then a full period from now (a stalled machine shortens no unit to nothing).
+TimePoint NextTurn(TimePoint scheduled, std::chrono::milliseconds period, TimePoint now) {
+  const TimePoint next = scheduled + period;
+  return next > now ? next : now + period;
+}
 
 std::string ErrnoText(const std::string& what) { return what + ": " + SystemErrorText(errno); }
 
@@ -85,6 +110,43 @@ void RemoveLink(const std::string& link, const std::string& target) {
   if (n > 0 && points.substr(0, static_cast<std::size_t>(n)) == target) ::unlink(link.c_str());
 }
 
+}  // namespace
+
+bool ParseComeAndGo(std::string_view text, ComeAndGo* periods, std::string* error) {
+  const auto comma = text.find(',');
+  const auto present =
+      comma == std::string_view::npos ? std::nullopt : ParsePeriod(text.substr(0, comma));
+  const auto absent =
+      comma == std::string_view::npos ? std::nullopt : ParsePeriod(text.substr(comma + 1));
+  if (!present || !absent) {
+    if (error != nullptr) {
+      *error =
+          "units coming and going take PRESENT_MS,ABSENT_MS, each a whole number of "
+          "milliseconds from " +
+          std::to_string(kShortestUnitPeriod.count()) + " to " +
+          std::to_string(kLongestUnitPeriod.count()) + ", not '" + std::string(text) + "'";
+    }
+    return false;
+  }
+  *periods = ComeAndGo{.present = *present, .absent = *absent};
+  return true;
+}
+
+std::string OptionsConflict(const Options& options) {
+  if (!options.comeAndGo) return "";
+  if (!PeriodInBounds(options.comeAndGo->present) || !PeriodInBounds(options.comeAndGo->absent)) {
+    return "a unit's present and absent periods are each " +
+           std::to_string(kShortestUnitPeriod.count()) + " to " +
+           std::to_string(kLongestUnitPeriod.count()) + " ms";
+  }
+  if (!options.statePath.empty()) {
+    return "units coming and going each start with a blank flash, so they keep no state file";
+  }
+  return "";
+}
+
+namespace {
+
 struct Outgoing {
   std::uint8_t byte;
   TimePoint at;
@@ -101,12 +163,20 @@ struct SimulatedInstrument::Impl {
   // Writes the bytes that are due; false when the master would block.
   bool WriteDue(std::deque<Outgoing>* output, TimePoint now);
   void SaveState();
+  // Units coming and going: the unit on the slot leaves (what it had still to send is lost),
+  // or the next one arrives with a blank flash.
+  void Depart(std::deque<Outgoing>* output);
+  void Arrive();
 
   Options options;
-  mutable std::mutex mutex;  // guards flash, machine, lastError
+  Faults faults;             // every unit shows the same
+  mutable std::mutex mutex;  // guards flash, machine, pastRequests, lastError
   FlashState flash;
   std::optional<LoaderMachine> machine;
+  std::vector<RequestRecord> pastRequests;  // of the units that have left, theirs stamped
   std::string lastError;
+  std::atomic<int> units{1};
+  std::atomic<bool> present{true};
 
   std::optional<PseudoTerminal> terminal;
   std::string portPath;
@@ -125,13 +195,15 @@ struct SimulatedInstrument::Impl {
   TimePoint hangupAt{};
   bool dirty = false;
   TimePoint lastHostByte{};
+  TimePoint nextTurn{};  // units coming and going: when the unit leaves or the next arrives
 };
 
 bool SimulatedInstrument::Impl::ReadHost(std::deque<Outgoing>* output) {
   std::array<std::uint8_t, kReadChunk> buffer{};
   const ssize_t n = ::read(terminal->Master(), buffer.data(), buffer.size());
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
-  if (n <= 0) return false;  // EIO or end of file: no host end is open
+  if (n <= 0) return false;          // EIO or end of file: no host end is open
+  if (!present.load()) return true;  // an empty slot: nobody hears it
 
   const TimePoint now = Clock::now();
   lastHostByte = now;
@@ -190,6 +262,29 @@ void SimulatedInstrument::Impl::SaveState() {
   }
 }
 
+void SimulatedInstrument::Impl::Depart(std::deque<Outgoing>* output) {
+  output->clear();
+  hangupPending = false;  // the unit that would have pulled the adapter is gone
+  present = false;
+}
+
+void SimulatedInstrument::Impl::Arrive() {
+  {
+    const std::lock_guard lock(mutex);
+    const int leaving = units.load();
+    for (RequestRecord request : machine->Requests()) {
+      if (pastRequests.size() >= kPastRequestLimit) break;
+      request.unit = leaving;
+      pastRequests.push_back(std::move(request));
+    }
+    flash = FlashState{};
+    machine.emplace(faults, &flash);
+    units = leaving + 1;
+  }
+  pacer.emplace(options.pace);  // the line starts idle for the new unit
+  present = true;
+}
+
 void SimulatedInstrument::Impl::Serve() {
 #ifdef __linux__
   if (options.pace) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);  // wake on time, not 50 us late
@@ -203,6 +298,15 @@ void SimulatedInstrument::Impl::Serve() {
 
   while (!stopRequested.load()) {
     TimePoint now = Clock::now();
+    if (options.comeAndGo && now >= nextTurn) {
+      if (present.load()) {
+        Depart(&output);
+        nextTurn = NextTurn(nextTurn, options.comeAndGo->absent, now);
+      } else {
+        Arrive();
+        nextTurn = NextTurn(nextTurn, options.comeAndGo->present, now);
+      }
+    }
     if (!writeBlocked && !output.empty() && output.front().at <= now) {
       writeBlocked = !WriteDue(&output, now);
     }
@@ -217,6 +321,7 @@ void SimulatedInstrument::Impl::Serve() {
     TimePoint deadline = now + kLongestWait;
     if (!output.empty() && !writeBlocked) deadline = std::min(deadline, output.front().at);
     if (hangupPending) deadline = std::min(deadline, hangupAt);
+    if (options.comeAndGo) deadline = std::min(deadline, nextTurn);
     if (dirty && output.empty()) deadline = std::min(deadline, lastHostByte + kSaveAfterQuiet);
     if (lineBroken && now >= lineRetryAt) lineBroken = false;
     if (lineBroken) deadline = std::min(deadline, lineRetryAt);
@@ -259,8 +364,11 @@ bool SimulatedInstrument::Start(std::string* error) {
     *error = "the simulated instrument was started before";
     return false;
   }
-  Faults faults;
-  if (!ParseFaults(impl.options.faults, &faults, error)) return false;
+  if (!ParseFaults(impl.options.faults, &impl.faults, error)) return false;
+  if (const std::string conflict = OptionsConflict(impl.options); !conflict.empty()) {
+    *error = conflict;
+    return false;
+  }
   if (!impl.options.statePath.empty()) {
     const std::lock_guard lock(impl.mutex);
     if (!impl.flash.Load(impl.options.statePath, error)) return false;
@@ -291,9 +399,10 @@ bool SimulatedInstrument::Start(std::string* error) {
   }
   {
     const std::lock_guard lock(impl.mutex);
-    impl.machine.emplace(faults, &impl.flash);
+    impl.machine.emplace(impl.faults, &impl.flash);
   }
   impl.pacer.emplace(impl.options.pace);
+  if (impl.options.comeAndGo) impl.nextTurn = Clock::now() + impl.options.comeAndGo->present;
   impl.started = true;
   impl.thread = std::thread([&impl] { impl.Serve(); });
   return true;
@@ -341,7 +450,15 @@ std::vector<std::uint8_t> SimulatedInstrument::Received() const {
 
 std::vector<RequestRecord> SimulatedInstrument::Requests() const {
   const std::lock_guard lock(impl_->mutex);
-  return impl_->machine ? impl_->machine->Requests() : std::vector<RequestRecord>{};
+  std::vector<RequestRecord> requests = impl_->pastRequests;
+  if (impl_->machine) {
+    const int unit = impl_->units.load();
+    for (RequestRecord request : impl_->machine->Requests()) {
+      request.unit = unit;
+      requests.push_back(std::move(request));
+    }
+  }
+  return requests;
 }
 
 int SimulatedInstrument::BlocksReceived() const {
@@ -351,8 +468,13 @@ int SimulatedInstrument::BlocksReceived() const {
 
 void SimulatedInstrument::ClearLog() {
   const std::lock_guard lock(impl_->mutex);
+  impl_->pastRequests.clear();
   if (impl_->machine) impl_->machine->ClearLog();
 }
+
+int SimulatedInstrument::UnitsSoFar() const { return impl_->units.load(); }
+
+bool SimulatedInstrument::UnitPresent() const { return impl_->present.load(); }
 
 bool SimulatedInstrument::HungUp() const { return impl_->hungUp.load(); }
 

@@ -82,7 +82,18 @@ on absolute deadlines, so a run takes as long as on a real line.
 atomically (temporary file, then rename) when the host has been quiet for 300 ms after a
 change, and at exit.
 --record FILE writes, at exit, one line per request the loader recognised: its payload in hex
-("02", "33 E0 40", ...), in arrival order.
+("02", "33 E0 40", ...), in arrival order; with --come-and-go each line starts with the unit
+that recognised it ("unit 2: 02").
+--come-and-go PRESENT_MS,ABSENT_MS plays instruments put on a slot and taken off it, over and
+over: a unit answers for PRESENT_MS with a fresh blank flash (every sector FF, every information
+block zeroed, whatever the unit before was written with), then the slot is empty for ABSENT_MS
+(nothing answers; what the host sends is discarded, and a half-received frame, block or
+transfer is forgotten), then the next unit is present, and so on. The slot starts with unit 1
+present. A present period that ends in mid-transfer cuts the unit off: replies not yet sent are
+lost and the host sees silence. The pseudo-terminal stays open throughout, as the slot's
+adapter stays plugged in. Each period is 1 to 3600000 ms. Every unit shows the faults given
+(hangup-after still closes the line and ends the simulator); --pace paces every unit; --state
+is refused with it, as each unit starts blank.
 --write-sample FILE writes a sample firmware file to program and exits: a byte pattern whose
 information block names the sector NAME (--sample-name, default "DEMO FIRMWARE 1.0", at most 18
 characters of Windows-1251) and carries the written marker 55 AA.
@@ -110,11 +121,13 @@ bool InstallSignals(int pipeWrite) {
          ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
-// One line per request the loader recognised: its payload in hex, e.g. "33 E0 40".
-bool WriteRecord(const std::string& path,
-                 const std::vector<quorvex::sim::RequestRecord>& requests) {
+// One line per request the loader recognised: its payload in hex, e.g. "33 E0 40", after its
+// unit ("unit 2: 33 E0 40") when units come and go.
+bool WriteRecord(const std::string& path, const std::vector<quorvex::sim::RequestRecord>& requests,
+                 bool withUnits) {
   std::ofstream out(path, std::ios::trunc);
   for (const auto& request : requests) {
+    if (withUnits) out << "unit " << request.unit << ": ";
     for (std::size_t i = 0; i < request.payload.size(); ++i) {
       char hex[4];
       std::snprintf(hex, sizeof hex, "%s%02X", i == 0 ? "" : " ", request.payload[i]);
@@ -177,6 +190,13 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends th
                  "at exit, write every request the loader recognised to FILE, its payload in "
                  "hex, one a line")
       ->option_text("FILE");
+  std::string comeAndGo;
+  const CLI::Option* comeAndGoOption =
+      app.add_option(
+             "--come-and-go", comeAndGo,
+             "units come and go on the slot: each answers for PRESENT_MS with a blank flash, "
+             "then nothing answers for ABSENT_MS (see below)")
+          ->option_text("PRESENT_MS,ABSENT_MS");
   app.add_flag("--pace", options.pace, "hold every byte to 62,500-baud line time (160 us)");
   app.add_option("--fault", options.faults, "inject a fault (see below); repeatable")
       ->option_text("FAULT")
@@ -199,6 +219,18 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends th
   std::string error;
   if (!quorvex::sim::ParseFaults(options.faults, &faults, &error)) {
     std::cerr << "quorvex-sim: " << error << "\n";
+    return 2;
+  }
+  if (comeAndGoOption->count() > 0) {
+    quorvex::sim::ComeAndGo periods;
+    if (!quorvex::sim::ParseComeAndGo(comeAndGo, &periods, &error)) {
+      std::cerr << "quorvex-sim: --come-and-go: " << error << "\n";
+      return 2;
+    }
+    options.comeAndGo = periods;
+  }
+  if (const std::string conflict = quorvex::sim::OptionsConflict(options); !conflict.empty()) {
+    std::cerr << "quorvex-sim: " << conflict << "\n";
     return 2;
   }
 
@@ -232,7 +264,8 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape): ends th
               << std::endl;
   }
   instrument.Stop();
-  if (!recordPath.empty() && !WriteRecord(recordPath, instrument.Requests())) {
+  if (!recordPath.empty() &&
+      !WriteRecord(recordPath, instrument.Requests(), options.comeAndGo.has_value())) {
     std::cerr << "quorvex-sim: cannot write " << recordPath << "\n";
     return 1;
   }

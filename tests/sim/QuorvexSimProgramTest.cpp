@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -107,6 +109,82 @@ TEST_F(ProgramDir, ServesOnAfterItsReaderHasGone) {
 TEST_F(ProgramDir, BadFaultIsABadArgument) {
   SimProcess sim({"--fault", "explode"});
   EXPECT_EQ(sim.Wait(), 2);
+}
+
+// Bad values of --come-and-go, and --come-and-go with --state: exit 2 before any port exists.
+struct BadArguments {
+  const char* name;
+  std::vector<std::string> args;
+};
+
+void PrintTo(const BadArguments& b, std::ostream* os) { *os << b.name; }
+
+class ProgramRefuses : public ::testing::TestWithParam<BadArguments> {};
+
+TEST_P(ProgramRefuses, WithExitTwoAndNoPort) {
+  SimProcess sim(GetParam().args);
+  EXPECT_EQ(sim.Wait(), 2);
+  EXPECT_EQ(sim.Line(100ms), "");
+}
+
+const BadArguments kBadArguments[] = {
+    {"PresentZero", {"--come-and-go", "0,50"}},
+    {"AbsentZero", {"--come-and-go", "50,0"}},
+    {"PresentOverAnHour", {"--come-and-go", "3600001,50"}},
+    {"AbsentOverAnHour", {"--come-and-go", "50,3600001"}},
+    {"Negative", {"--come-and-go", "-5,50"}},
+    {"OnlyOne", {"--come-and-go", "50"}},
+    {"AbsentMissing", {"--come-and-go", "50,"}},
+    {"PresentMissing", {"--come-and-go", ",50"}},
+    {"Three", {"--come-and-go", "50,50,50"}},
+    {"NotANumber", {"--come-and-go", "fifty,50"}},
+    {"Fraction", {"--come-and-go", "50.5,50"}},
+    {"Empty", {"--come-and-go", ""}},
+    {"WithAStateFile", {"--come-and-go", "50,50", "--state", "/nonexistent/state.bin"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(BadArguments, ProgramRefuses, ::testing::ValuesIn(kBadArguments),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Units coming and going in the program: a host asks every few ms; the record names the unit that
+// answered each request, from 1 on, in order, and the slot was silent in between.
+TEST_F(ProgramDir, UnitsComeAndGoAndTheRecordNamesThem) {
+  const std::string record = (dir_ / "record.txt").string();
+  SimProcess sim({"--come-and-go", "40,40", "--record", record});
+  const std::string port = sim.Line();
+  ASSERT_FALSE(port.empty());
+  test::LineHost host(port);
+  ASSERT_TRUE(host.Open());
+  int answered = 0;
+  int unanswered = 0;
+  // Long enough for four units even when the machine is busy and the host is late to ask.
+  const auto end = std::chrono::steady_clock::now() + 800ms;
+  while (std::chrono::steady_clock::now() < end) {
+    ASSERT_TRUE(host.Write(Hex("01 00 02 FC")));
+    const std::string reply = ToHex(host.Read(6, 5ms));
+    if (reply.empty()) {
+      ++unanswered;
+    } else {
+      ++answered;
+    }
+  }
+  sim.Signal(SIGTERM);
+  ASSERT_EQ(sim.Wait(), 0);
+  EXPECT_GT(answered, 0);
+  EXPECT_GT(unanswered, 0);
+
+  std::ifstream in(record);
+  std::vector<int> units;
+  for (std::string line; std::getline(in, line);) {
+    const auto colon = line.find(": ");
+    ASSERT_TRUE(line.starts_with("unit ") && colon != std::string::npos) << line;
+    EXPECT_EQ(line.substr(colon + 2), "02") << line;
+    units.push_back(std::stoi(line.substr(5, colon - 5)));
+  }
+  ASSERT_FALSE(units.empty());
+  EXPECT_EQ(units.front(), 1);
+  EXPECT_TRUE(std::is_sorted(units.begin(), units.end()));
+  EXPECT_GE(units.back(), 3) << "800 ms of 40 ms present, 40 ms absent";
 }
 
 TEST_F(ProgramDir, PrintsItsVersion) {

@@ -212,6 +212,26 @@ const RefusedStart kRefusals[] = {
        options.statePath = dir / "state.bin";
        return options;
      }},
+    // Each unit that comes starts blank: a state file has nothing to keep.
+    {"UnitsComingAndGoingWithAStateFile",
+     [](TempDir& dir) {
+       Options options;
+       options.comeAndGo = ComeAndGo{.present = 50ms, .absent = 50ms};
+       options.statePath = dir / "state.bin";
+       return options;
+     }},
+    {"UnitNeverPresent",
+     [](TempDir&) {
+       Options options;
+       options.comeAndGo = ComeAndGo{.present = 0ms, .absent = 50ms};
+       return options;
+     }},
+    {"UnitAbsentOverAnHour",
+     [](TempDir&) {
+       Options options;
+       options.comeAndGo = ComeAndGo{.present = 50ms, .absent = 3'600'001ms};
+       return options;
+     }},
     {"LinkOverARegularFile",
      [](TempDir& dir) {
        std::ofstream(dir / "file") << "keep me";
