@@ -48,7 +48,7 @@ struct Firmware {
 
 struct SimFixture {
   explicit SimFixture(std::vector<std::string> faults)
-      : instrument(sim::Options{false, std::move(faults), {}, {}}) {}
+      : instrument(sim::Options{false, std::move(faults), {}, {}, {}}) {}
   sim::SimulatedInstrument instrument;
   RecordingOperator op;
   TComPort port{[this](std::string_view t) { op.PlainMessage(t); }};

@@ -48,7 +48,7 @@ std::vector<std::uint8_t> ReadFrame(TComPort& port) {
 
 TEST_P(WireVectorTest, MatchesTheVector) {
   const Exchange& c = GetParam();
-  sim::SimulatedInstrument instrument(sim::Options{false, c.faults, {}, {}});
+  sim::SimulatedInstrument instrument(sim::Options{false, c.faults, {}, {}, {}});
   std::string error;
   ASSERT_TRUE(instrument.Start(&error)) << error;
   TComPort port(nullptr);
