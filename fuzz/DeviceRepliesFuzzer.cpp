@@ -94,6 +94,8 @@ class Script {
 
   // One raw byte each, present or not: the block answers of the transfer.
   void Skip(std::size_t count) { pos_ = std::min(bytes_.size(), pos_ + count); }
+  // The bytes not read yet: once they are used up, every read finds nothing.
+  [[nodiscard]] std::size_t Left() const { return bytes_.size() - pos_; }
 
  private:
   std::vector<std::uint8_t> bytes_;
@@ -166,8 +168,14 @@ bool RefWrite(Script& script, Expected* expected) {
 
 enum class TransferEnd { kOk, kFailed, kStopped };
 
+// Three blocks in a row without an answer end the stream early; the finish follows as ever.
+constexpr std::size_t kSilentBlocks = 3;
+
 TransferEnd RefProgram(Script& script, int sector, int stopAfter, Expected* expected) {
-  if (stopAfter != 0) {
+  // Block n (from 1) is answered while bytes are left; the stream ends after the last block,
+  // or at the third block in a row that found none. Cancel counts only up to there.
+  const std::size_t lastBlock = std::min<std::size_t>(kBlocks, script.Left() + kSilentBlocks);
+  if (stopAfter != 0 && static_cast<std::size_t>(stopAfter) <= lastBlock) {
     script.Skip(static_cast<std::size_t>(stopAfter));
     expected->log.emplace_back("Стоп");
     return TransferEnd::kStopped;
