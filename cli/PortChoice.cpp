@@ -1,6 +1,8 @@
 #include "PortChoice.h"
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 
 #include "ExitCode.h"
 #include "PortIdentity.h"
@@ -25,28 +27,51 @@ std::optional<std::string> StoredPort() {
   return std::nullopt;
 }
 
+// The ports whose identity holds `wanted` under `key` (nothing: the port has no such
+// identity), and the candidates, each as "NAME KEY", for the message when not exactly one does.
+struct Matches {
+  std::vector<const PortIdentity*> ports;
+  std::string candidates;
+  [[nodiscard]] std::string Names() const {
+    std::string names;
+    for (const PortIdentity* port : ports) names += (names.empty() ? "" : ", ") + port->name;
+    return names;
+  }
+};
+
+Matches Matching(const std::vector<PortIdentity>& ports, const std::string& wanted,
+                 const std::function<std::optional<std::string>(const PortIdentity&)>& key,
+                 const std::string& missing) {
+  Matches found;
+  for (const PortIdentity& port : ports) {
+    const std::optional<std::string> value = key(port);
+    if (!value) continue;
+    found.candidates += (found.candidates.empty() ? "" : ", ") + port.name + " " +
+                        (value->empty() ? missing : *value);
+    if (*value == wanted) found.ports.push_back(&port);
+  }
+  return found;
+}
+
 // The port whose USB adapter has this serial number; exit 2 named when none or several.
 int ResolveSerial(const std::string& serial, const std::vector<PortIdentity>& ports,
                   Target* target) {
-  std::vector<const PortIdentity*> matches;
-  std::string adapters;
-  for (const PortIdentity& port : ports) {
-    if (!port.usb) continue;
-    adapters += (adapters.empty() ? "" : ", ") + port.name + " " +
-                (port.usb->serial.empty() ? "(no serial number)" : port.usb->serial);
-    if (port.usb->serial == serial) matches.push_back(&port);
-  }
-  if (matches.size() == 1) {
-    *target = {matches.front()->name, matches.front()->path, serial};
+  const Matches found = Matching(
+      ports, serial,
+      [](const PortIdentity& port) {
+        return port.usb ? std::optional<std::string>(port.usb->serial) : std::nullopt;
+      },
+      "(no serial number)");
+  if (found.ports.size() == 1) {
+    *target = {found.ports.front()->name, found.ports.front()->path, serial};
     return kExitDone;
   }
-  if (matches.empty()) {
+  if (found.ports.empty()) {
     Error("no USB adapter has the serial number " + serial +
-          (adapters.empty() ? "; no USB adapter is plugged in" : "; adapters: " + adapters));
+          (found.candidates.empty() ? "; no USB adapter is plugged in"
+                                    : "; adapters: " + found.candidates));
   } else {
-    std::string names;
-    for (const PortIdentity* port : matches) names += (names.empty() ? "" : ", ") + port->name;
-    Error("the serial number " + serial + " matches several ports: " + names +
+    Error("the serial number " + serial + " matches several ports: " + found.Names() +
           "; name the port instead");
   }
   return kExitBadInput;
@@ -56,24 +81,21 @@ int ResolveSerial(const std::string& serial, const std::vector<PortIdentity>& po
 // none or several are there (the ports of one adapter with several share its plug).
 int ResolveLocation(const std::string& location, const std::vector<PortIdentity>& ports,
                     Target* target) {
-  std::vector<const PortIdentity*> matches;
-  std::string located;
-  for (const PortIdentity& port : ports) {
-    if (port.location.empty()) continue;
-    located += (located.empty() ? "" : ", ") + port.name + " " + port.location;
-    if (port.location == location) matches.push_back(&port);
-  }
-  if (matches.size() == 1) {
-    *target = {matches.front()->name, matches.front()->path, std::nullopt};
+  const Matches found = Matching(
+      ports, location,
+      [](const PortIdentity& port) {
+        return port.location.empty() ? std::nullopt : std::optional<std::string>(port.location);
+      },
+      "");
+  if (found.ports.size() == 1) {
+    *target = {found.ports.front()->name, found.ports.front()->path, std::nullopt};
     return kExitDone;
   }
-  if (matches.empty()) {
+  if (found.ports.empty()) {
     Error("no port is plugged in at the USB location " + location +
-          (located.empty() ? "; no port is on USB" : "; ports: " + located));
+          (found.candidates.empty() ? "; no port is on USB" : "; ports: " + found.candidates));
   } else {
-    std::string names;
-    for (const PortIdentity* port : matches) names += (names.empty() ? "" : ", ") + port->name;
-    Error("the USB location " + location + " has several ports: " + names +
+    Error("the USB location " + location + " has several ports: " + found.Names() +
           "; name the port instead");
   }
   return kExitBadInput;
