@@ -3,7 +3,7 @@
 #include <cmath>
 #include <optional>
 
-namespace quorvex::cli {
+namespace quorvex {
 namespace {
 
 // Null for a value that does not apply.
@@ -33,4 +33,4 @@ json Fields(const json& all, std::initializer_list<const char*> keys) {
   return fields;
 }
 
-}  // namespace quorvex::cli
+}  // namespace quorvex

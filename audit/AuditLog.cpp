@@ -6,7 +6,7 @@
 
 #include "RunRecordJson.h"
 
-namespace quorvex::cli {
+namespace quorvex {
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
@@ -38,7 +38,11 @@ bool AuditLog::Record(const RunRecord& r, std::string* error) {
   json line = {{"time", UtcNow()}, {"host", HostName()}, {"user", UserName()}};
   line.update(Fields(all, {"command", "port", "usb_serial", "file", "sha256", "sector", "name",
                            "exit", "seconds", "log"}));
+  return Append(line, error);
+}
+
+bool AuditLog::Append(const json& line, std::string* error) {
   return file_->Append(line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n", error);
 }
 
-}  // namespace quorvex::cli
+}  // namespace quorvex

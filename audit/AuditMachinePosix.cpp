@@ -7,7 +7,7 @@
 
 #include "AuditLog.h"
 
-namespace quorvex::cli {
+namespace quorvex {
 
 std::string HostName() {
   char name[256] = {};
@@ -26,4 +26,4 @@ std::string UserName() {
   return user != nullptr ? user : std::to_string(::geteuid());
 }
 
-}  // namespace quorvex::cli
+}  // namespace quorvex

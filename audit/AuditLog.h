@@ -4,9 +4,10 @@
 #include <string>
 
 #include "AppendFile.h"
-#include "Output.h"
+#include "RunRecord.h"
+#include "RunRecordJson.h"
 
-namespace quorvex::cli {
+namespace quorvex {
 
 // This machine's name and the user's login name, as the audit record names them.
 std::string HostName();
@@ -25,9 +26,12 @@ class AuditLog {
   explicit AuditLog(std::unique_ptr<AppendFile> file) : file_(std::move(file)) {}
   // false with *error set when the line could not be written whole and made durable.
   bool Record(const RunRecord& record, std::string* error);
+  // Appends `line` (a whole record, its time, host and user first) as one line; false with
+  // *error set as Record does.
+  bool Append(const json& line, std::string* error);
 
  private:
   std::unique_ptr<AppendFile> file_;
 };
 
-}  // namespace quorvex::cli
+}  // namespace quorvex

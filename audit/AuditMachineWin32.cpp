@@ -12,7 +12,7 @@
 #include "AuditLog.h"
 #include "Utf16.h"
 
-namespace quorvex::cli {
+namespace quorvex {
 
 std::string HostName() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
@@ -35,4 +35,4 @@ std::string UserName() {
                                            : std::string();
 }
 
-}  // namespace quorvex::cli
+}  // namespace quorvex

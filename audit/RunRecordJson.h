@@ -4,9 +4,9 @@
 
 #include <initializer_list>
 
-#include "Output.h"
+#include "RunRecord.h"
 
-namespace quorvex::cli {
+namespace quorvex {
 
 using json = nlohmann::ordered_json;  // keys in the order written
 
@@ -20,4 +20,4 @@ json ToJson(const RunRecord& record);
 // readers have always seen it.
 json Fields(const json& all, std::initializer_list<const char*> keys);
 
-}  // namespace quorvex::cli
+}  // namespace quorvex
