@@ -77,6 +77,18 @@ bool Device::CheckDevice() {
   return false;
 }
 
+LoaderAnswer Device::ProbeLoader(std::chrono::milliseconds wait) {
+  if (!Port.SetTimeouts(static_cast<std::uint32_t>(wait.count()))) return LoaderAnswer::None;
+  Request[0] = request::kCheckDevice;
+  Port.SendFrame(Request.data(), 1);
+  const Outcome outcome = Receive(3);
+  Port.SetTimeouts(TComPort::kTimeoutMs);
+  if (outcome != Outcome::Ok) return LoaderAnswer::None;
+  return Reply[1] == kLoaderVersionHigh && Reply[2] == kLoaderVersionLow
+             ? LoaderAnswer::Loader
+             : LoaderAnswer::OtherVersion;
+}
+
 bool Device::Erase() {
   const std::optional<std::uint8_t> index = SectorIndexFromField();
   if (!index) return true;

@@ -34,6 +34,13 @@ inline constexpr std::chrono::milliseconds kStopPause{1000};
 // Image blocks in a row left without any answer after which the stream gives up.
 inline constexpr unsigned kSilentBlocks = 3;
 
+// What a probe of the line found.
+enum class LoaderAnswer {
+  None,          // no reply, a broken one, or another request's reply: nothing on the line yet
+  Loader,        // the loader answered with its version
+  OtherVersion,  // a loader answered, of another version
+};
+
 // Shows the box of a firmware file that cannot be used; true when `status` is such a failure.
 [[nodiscard]] bool ReportFileFailure(Operator& op, FileStatus status);
 
@@ -51,6 +58,10 @@ class Device {
 
   // true on failure
   [[nodiscard]] bool CheckDevice();
+  // The device check as a probe for an instrument put on the line: waits at most `wait` for
+  // each byte of the reply, tells the operator nothing, and leaves the port's time-outs as
+  // they were.
+  [[nodiscard]] LoaderAnswer ProbeLoader(std::chrono::milliseconds wait);
   [[nodiscard]] bool Erase();
   [[nodiscard]] bool Init();
   [[nodiscard]] bool Program();

@@ -37,6 +37,10 @@ using PortFinder = std::function<std::optional<SlotPort>(const std::string& spec
 // identities of the ports present, a single match only.
 std::optional<SlotPort> FindSlotPort(const std::string& spec);
 
+// Why these slots cannot make a station (none, one named twice in any two forms, an empty
+// usb: or usb-path:), or "" when they can.
+std::string SlotSpecProblem(const std::vector<SlotSpec>& slots);
+
 struct StationOptions {
   // Stop once this many units have been started and have ended; 0: run until stopped.
   int units = 0;
@@ -81,10 +85,17 @@ class Station {
   class Slot;
   friend class Slot;
 
+  using Clock = std::chrono::steady_clock;
+
   // A slot asks for the next unit's number; nothing when the count of units is reached.
   std::optional<int> TakeUnit();
-  void UnitEnded(const UnitRecord& record);
+  // Writes the unit's record and reports it; a record that cannot be written fails the unit.
+  // Returns the record's line.
+  json UnitEnded(UnitRecord& record);
   [[nodiscard]] bool Stopping() const { return stop_.load(); }
+  // Sleeps until the deadline, or less when the station stops.
+  void SleepUntil(Clock::time_point deadline);
+  [[nodiscard]] bool EndedLocked() const;
 
   Job job_;
   Report& report_;
@@ -96,7 +107,8 @@ class Station {
   int started_ = 0;  // units taken
   int ended_ = 0;    // units ended
   Counts counts_;
-  bool cutShort_ = false;  // a unit ended stopped
+  bool cutShort_ = false;   // a unit ended stopped
+  bool stopAsked_ = false;  // Stop() was called
 };
 
 }  // namespace quorvex::station
