@@ -123,6 +123,7 @@ class Station::Slot {
       if (!unit) break;  // the station has all the units it was asked for
       ProgramUnit(*unit);
       AwaitRemoval();
+      if (station_.Stopping()) break;  // the unit is still there: its verdict stays shown
       Show(SlotState::Removed);
       status_ =
           SlotStatus{number_, spec_.name, SlotState::Waiting, 0, 0, 0, status_.sectors, 0, {}};
