@@ -25,13 +25,6 @@ using station::RunHook;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-std::string Slurp(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 const std::vector<std::string> kEnvironment{"QUORVEX_SLOT=2", "QUORVEX_PORT=ttyUSB1",
                                             "QUORVEX_UNIT=A10K3Z9Q", "QUORVEX_EXIT=0"};
 
@@ -56,6 +49,13 @@ TEST(HookText, FirstStderrLineIsOneLineCutAtACharacter) {
 }
 
 #ifndef _WIN32
+
+std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 std::vector<std::string> Shell(const std::string& script, const std::string& arg = "") {
   std::vector<std::string> argv{"/bin/sh", "-c", script, "hook"};
@@ -204,6 +204,21 @@ TEST(Hook, AProgramThatCannotStartIsSaidSo) {
     EXPECT_TRUE(station::HookComplaint(outcome).starts_with("on-result: cannot start: "))
         << station::HookComplaint(outcome);
   }
+}
+
+#else
+
+// Found on PATH by its bare name, its exit code reported; a missing program is said so.
+TEST(Hook, RunsThroughTheWindowsCalls) {
+  const HookOutcome done = RunHook({"cmd.exe", "/d", "/c", "exit 3"}, "{}\n", kEnvironment);
+  EXPECT_TRUE(done.started) << done.error;
+  EXPECT_EQ(done.exitCode, 3);
+  EXPECT_EQ(station::HookComplaint(done), "on-result: exit 3");
+
+  const HookOutcome missing = RunHook({"quorvex-no-such-hook.exe"}, "{}\n", kEnvironment);
+  EXPECT_FALSE(missing.started);
+  EXPECT_TRUE(station::HookComplaint(missing).starts_with("on-result: cannot start: "))
+      << station::HookComplaint(missing);
 }
 
 #endif
