@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
+#include <mutex>
 
 #include "PortEnumeration.h"
 #include "PortIdentity.h"
@@ -71,6 +72,11 @@ std::string LocationOf(udev_device* tty) {
 }  // namespace
 
 std::vector<PortIdentity> ListPortIdentities() {
+  // libudev's contexts share hidden state inside the library (its hash tables' random seed),
+  // so two threads enumerating at once race: a station's slots look for their ports from
+  // threads of their own. One enumeration at a time.
+  static std::mutex enumerating;
+  const std::lock_guard lock(enumerating);
   std::vector<PortIdentity> ports;
   const UdevPtr<udev> context(udev_new());
   if (!context) return ports;
