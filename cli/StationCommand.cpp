@@ -12,6 +12,7 @@
 #include "Interrupt.h"
 #include "Job.h"
 #include "PortRuns.h"
+#include "SimulatedSlots.h"
 #include "Simulator.h"
 #include "StandardStreams.h"
 #include "Station.h"
@@ -22,16 +23,6 @@ namespace quorvex::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Simulated slots when neither the job nor -p names any.
-constexpr int kSimulatedSlots = 4;
-// A simulated unit stays on its slot long enough for the job's sectors at the line's pace,
-// then its slot is empty for a while, each slot a little longer than the one before, so that
-// the slots drift apart as a line's do.
-constexpr std::chrono::milliseconds kPacedSector{14'000};
-constexpr std::chrono::milliseconds kVerdictShown{3'000};
-constexpr std::chrono::milliseconds kEmptySlot{2'000};
-constexpr std::chrono::milliseconds kEmptySlotStep{800};
 
 // What a slot is shown by: usb:SERIAL and usb-path:LOC as written, a port as the other
 // commands name it (ttyUSB0 for /dev/ttyUSB0).
@@ -93,13 +84,12 @@ int RunStation(const GlobalOptions& options, const std::string& jobPath, std::op
   // With --simulate every slot gets its own simulated units, in place of its port.
   std::vector<std::unique_ptr<Simulator>> simulators;  // outlive the station
   if (options.simulate) {
-    const std::size_t count = slots.empty() ? kSimulatedSlots : slots.size();
-    const auto present = kPacedSector * static_cast<int>(job.sectors.size()) + kVerdictShown;
+    const std::size_t count = slots.empty() ? station::kSimulatedSlots : slots.size();
+    const auto present = station::SimulatedUnitPresent(job.sectors.size());
     slots.clear();
     for (std::size_t i = 0; i < count; ++i) {
       auto simulator = std::make_unique<Simulator>();
-      if (!simulator->StartSlot(present, kEmptySlot + kEmptySlotStep * static_cast<int>(i),
-                                &error)) {
+      if (!simulator->StartSlot(present, station::SimulatedSlotEmpty(i), &error)) {
         Error(CannotStart(error));
         return endedBeforeAnySlot(kExitFailed);
       }
