@@ -1,0 +1,259 @@
+#include "StationRuns.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "BenchCommon.h"
+#include "ChildProcess.h"
+#include "PacedInstruments.h"
+#include "ParallelRuns.h"
+
+namespace quorvex::bench {
+namespace {
+
+namespace fs = std::filesystem;
+using process::Clock;
+
+// Units programmed on each slot in a station's turn: the first is there when the station
+// starts, the second comes while it runs, and is found by its probes.
+constexpr int kUnitsPerSlot = 2;
+// The request a probe sends and the programming starts with.
+constexpr const char* kDeviceCheck = "02";
+// Empty slots are measured once the station has started: opened its ports, begun probing.
+constexpr auto kIdleSettle = std::chrono::seconds(2);
+
+// The sector seconds of every unit a station's turn programmed.
+std::vector<double> RunStation(const StationProgram& station, const fs::path& job,
+                               const std::vector<std::string>& lines, std::chrono::seconds limit) {
+  const int units = static_cast<int>(lines.size()) * kUnitsPerSlot;
+  process::ChildProcess child;
+  std::string error;
+  if (!child.Start(station.Command(job, units, lines), {}, true, &error)) Fail(error);
+  std::vector<double> seconds;
+  const auto deadline = Clock::now() + limit;
+  while (const auto text = child.ReadLine(deadline)) {
+    const auto event = nlohmann::json::parse(*text, nullptr, false);
+    if (!event.is_object() || event.value("event", "") != "unit") continue;
+    const auto& sectors = event["sectors"];
+    if (event.value("exit", -1) != 0 || !sectors.is_array() || sectors.size() != 1) {
+      Fail("unit " + std::to_string(event.value("unit", 0)) + " on " + event.value("port", "") +
+           " did not pass: " + event.dump());
+    }
+    seconds.push_back(sectors[0].value("seconds", 0.0));
+  }
+  // Its stdout closes as it ends.
+  const std::optional<process::ChildCost> cost =
+      child.WaitUntil(std::max(deadline, Clock::now() + std::chrono::seconds(10)));
+  if (!cost) {
+    child.Stop(SIGKILL);
+    Fail(station.Name() + " did not program its units in time");
+  }
+  if (cost->exitCode != 0 || static_cast<int>(seconds.size()) != units) {
+    Fail(station.Name() + " " + HowItEnded(*cost) + " after " + std::to_string(seconds.size()) +
+         " of " + std::to_string(units) + " units");
+  }
+  return seconds;
+}
+
+// From a simulator's --record: for each unit that came after the first, the seconds from its
+// coming to the device check that follows the probe that found it (its second device check).
+std::vector<double> FoundAfter(const fs::path& record) {
+  std::ifstream in(record);
+  std::map<int, std::vector<double>> checks;  // unit: its device checks, seconds after it came
+  for (std::string line; std::getline(in, line);) {
+    int unit = 0;
+    double ms = 0;
+    char request[64] = {};
+    if (std::sscanf(line.c_str(), "unit %d at %lf ms: %63[^\n]", &unit, &ms, request) != 3) {
+      Fail("cannot read '" + line + "' in " + record.string());
+    }
+    if (std::string(request) == kDeviceCheck) checks[unit].push_back(ms / 1e3);
+  }
+  std::vector<double> found;
+  for (const auto& [unit, times] : checks) {
+    if (unit >= 2 && times.size() >= 2) found.push_back(times[1]);
+  }
+  return found;
+}
+
+// The CPU time so far of every thread of a process, from the scheduler's own account
+// (nanoseconds, where the kernel's user and system times count in ticks of 10 ms).
+double ThreadsCpuSeconds(pid_t pid) {
+  const fs::path tasks = fs::path("/proc") / std::to_string(pid) / "task";
+  std::error_code error;
+  double seconds = 0;
+  bool read = false;
+  for (const auto& task : fs::directory_iterator(tasks, error)) {
+    std::ifstream in(task.path() / "schedstat");
+    unsigned long long nanoseconds = 0;
+    if (in >> nanoseconds) {
+      seconds += static_cast<double>(nanoseconds) / 1e9;
+      read = true;
+    }
+  }
+  if (!read) Fail("cannot read the CPU time of the threads of process " + std::to_string(pid));
+  return seconds;
+}
+
+}  // namespace
+
+std::vector<std::string> StationProgram::Command(const fs::path& job, int units,
+                                                 const std::vector<std::string>& lines) const {
+  std::vector<std::string> ports;
+  for (const std::string& line : lines) ports.insert(ports.end(), {"-p", line});
+  std::vector<std::string> argv{path.string()};
+  if (cli) {
+    argv.emplace_back("--json");
+    argv.insert(argv.end(), ports.begin(), ports.end());
+    argv.emplace_back("station");
+  }
+  argv.insert(argv.end(), {job.string(), "--units", std::to_string(units)});
+  if (!cli) argv.insert(argv.end(), ports.begin(), ports.end());
+  return argv;
+}
+
+std::string StationProgram::Name() const {
+  return cli ? "quorvex-cli station" : "quorvex-station-host";
+}
+
+StationProgram FindStationProgram(const fs::path& cli, const fs::path& ownDir) {
+  // The station command is one of the subcommands its help lists: "  station   ...".
+  process::ChildProcess help;
+  std::string error;
+  bool listed = false;
+  if (help.Start({cli.string(), "--help"}, {}, true, &error)) {
+    while (const auto line = help.ReadLine(Clock::now() + std::chrono::seconds(10))) {
+      listed = listed || line->starts_with("  station ");
+    }
+    help.Wait();
+  }
+  if (listed) return {cli, true};
+  return {ownDir / "quorvex-station-host", false};
+}
+
+fs::path WriteStationJob(const fs::path& folder, const fs::path& firmware, int sector) {
+  fs::path job = folder / "station.toml";
+  std::ofstream out(job, std::ios::trunc);
+  out << "[[sector]]\nnumber = " << sector << "\nfile = \"" << firmware.filename().string()
+      << "\"\n\n[station]\noverwrite = true\n";
+  out.close();
+  if (!out) Fail("cannot write " + job.string());
+  return job;
+}
+
+double StationFigures::FoundWorst() const {
+  return found.empty() ? 0 : *std::max_element(found.begin(), found.end());
+}
+
+StationFigures MeasureStation(const StationProgram& station, const fs::path& cli,
+                              const fs::path& simulator, const fs::path& folder,
+                              const fs::path& firmware, int slots,
+                              std::chrono::milliseconds present, std::chrono::milliseconds absent,
+                              const Options& options) {
+  const fs::path job = WriteStationJob(folder, firmware, options.sector);
+  PacedInstruments alone(simulator);
+  const std::string single = alone.Start(folder / "single");
+  const std::string comeAndGo =
+      std::to_string(present.count()) + "," + std::to_string(absent.count());
+  // The second unit comes after a present and an absent period, and takes a run.
+  const auto limit = std::chrono::duration_cast<std::chrono::seconds>(2 * present + absent) +
+                     std::chrono::seconds(30);
+
+  StationFigures figures;
+  std::vector<double> ratios;
+  std::vector<double> units;
+  std::vector<double> singles;
+  for (int round = 0; round < options.runs; ++round) {
+    const auto stationTurn = [&] {
+      PacedInstruments slotUnits(simulator);
+      std::vector<std::string> lines;
+      std::vector<fs::path> records;
+      for (int slot = 1; slot <= slots; ++slot) {
+        const std::string name = "slot" + std::to_string(slot);
+        records.push_back(folder / (name + ".record"));
+        lines.push_back(slotUnits.Start(
+            folder / name, {"--come-and-go", comeAndGo, "--record", records.back().string()}));
+      }
+      const std::vector<double> seconds = RunStation(station, job, lines, limit);
+      slotUnits.StopAll();
+      for (const fs::path& record : records) {
+        const std::vector<double> found = FoundAfter(record);
+        figures.found.insert(figures.found.end(), found.begin(), found.end());
+      }
+      units.insert(units.end(), seconds.begin(), seconds.end());
+      return *std::max_element(seconds.begin(), seconds.end());
+    };
+    const auto singleTurn = [&] {
+      const double seconds = RunJson(cli, {single}, firmware, options.sector).seconds.front();
+      singles.push_back(seconds);
+      return seconds;
+    };
+    // Turn about, so that the order favours neither.
+    double slowest = 0;
+    double one = 0;
+    if (round % 2 == 0) {
+      slowest = stationTurn();
+      one = singleTurn();
+    } else {
+      one = singleTurn();
+      slowest = stationTurn();
+    }
+    ratios.push_back(slowest / one);
+  }
+  alone.StopAll();
+  figures.ratio = Median(ratios);
+  figures.worst = *std::max_element(ratios.begin(), ratios.end());
+  figures.units = static_cast<int>(units.size());
+  figures.unitSeconds = Median(units);
+  figures.singleSeconds = Median(singles);
+  return figures;
+}
+
+IdleFigures MeasureIdleStation(const StationProgram& station, const fs::path& simulator,
+                               const fs::path& folder, const fs::path& job, int slots,
+                               std::chrono::seconds wall) {
+  PacedInstruments silent(simulator);
+  std::vector<std::string> lines;
+  for (int slot = 1; slot <= slots; ++slot) {
+    lines.push_back(silent.Start(folder / ("empty" + std::to_string(slot)), {"--fault", "silent"}));
+  }
+  process::ChildProcess child;
+  std::string error;
+  if (!child.Start(station.Command(job, 1, lines), {}, false, &error)) Fail(error);
+  std::this_thread::sleep_for(kIdleSettle);
+  const double cpuBefore = ThreadsCpuSeconds(child.Pid());
+  const auto before = Clock::now();
+  std::this_thread::sleep_for(wall);
+  const double cpuAfter = ThreadsCpuSeconds(child.Pid());
+  const double probingWall = std::chrono::duration<double>(Clock::now() - before).count();
+  const process::ChildCost cost = child.Stop(SIGTERM);
+  silent.StopAll();
+  // Stopped with no unit cut short: exit 0.
+  if (cost.exitCode != 0) Fail(station.Name() + " with empty slots " + HowItEnded(cost));
+  return {(cpuAfter - cpuBefore) / probingWall, cost.cpuSeconds / cost.wallSeconds};
+}
+
+void PrintStation(int slots, const StationProgram& station, const StationFigures& figures,
+                  double target, double foundTarget) {
+  std::vector<double> found = figures.found;
+  std::printf(
+      "station  %d slots of units coming and going, through %s, in turns with a single run:\n"
+      "         %d units, a unit's sector median %.3f s, the single run %.3f s\n"
+      "         the slowest unit against the single run, median of the rounds %.4f, worst round "
+      "%.4f (target <= %.2f: %s)\n"
+      "         a unit found after it came: median %.3f s, worst %.3f s of %zu units (target < "
+      "%.1f s: %s)\n",
+      slots, station.Name().c_str(), figures.units, figures.unitSeconds, figures.singleSeconds,
+      figures.ratio, figures.worst, target, Verdict(figures.ratio <= target),
+      found.empty() ? 0.0 : Median(found), figures.FoundWorst(), found.size(), foundTarget,
+      Verdict(!found.empty() && figures.FoundWorst() < foundTarget));
+}
+
+}  // namespace quorvex::bench
