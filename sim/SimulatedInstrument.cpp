@@ -167,8 +167,6 @@ struct SimulatedInstrument::Impl {
   // or the next one arrives with a blank flash.
   void Depart(std::deque<Outgoing>* output);
   void Arrive();
-  // Every unit's requests, each stamped with its unit; under `mutex`.
-  [[nodiscard]] std::vector<RequestRecord> RequestsLocked() const;
 
   Options options;
   Faults faults;             // every unit shows the same
@@ -454,29 +452,17 @@ std::vector<std::uint8_t> SimulatedInstrument::Received() const {
   return impl_->machine ? impl_->machine->Received() : std::vector<std::uint8_t>{};
 }
 
-std::vector<RequestRecord> SimulatedInstrument::Impl::RequestsLocked() const {
-  std::vector<RequestRecord> requests = pastRequests;
-  if (machine) {
-    const int unit = units.load();
-    for (RequestRecord request : machine->Requests()) {
+std::vector<RequestRecord> SimulatedInstrument::Requests() const {
+  const std::lock_guard lock(impl_->mutex);
+  std::vector<RequestRecord> requests = impl_->pastRequests;
+  if (impl_->machine) {
+    const int unit = impl_->units.load();
+    for (RequestRecord request : impl_->machine->Requests()) {
       request.unit = unit;
-      request.afterArrival = request.at - unitArrived;
+      request.afterArrival = request.at - impl_->unitArrived;
       requests.push_back(std::move(request));
     }
   }
-  return requests;
-}
-
-std::vector<RequestRecord> SimulatedInstrument::Requests() const {
-  const std::lock_guard lock(impl_->mutex);
-  return impl_->RequestsLocked();
-}
-
-std::vector<RequestRecord> SimulatedInstrument::TakeRequests() {
-  const std::lock_guard lock(impl_->mutex);
-  std::vector<RequestRecord> requests = impl_->RequestsLocked();
-  impl_->pastRequests.clear();
-  if (impl_->machine) impl_->machine->ClearLog();
   return requests;
 }
 

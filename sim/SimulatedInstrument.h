@@ -81,9 +81,6 @@ class SimulatedInstrument {
   [[nodiscard]] std::vector<RequestRecord> Requests() const;
   [[nodiscard]] int BlocksReceived() const;  // image blocks of the current/last transfer
   void ClearLog();                           // forget Received() and Requests()
-  // Requests() and ClearLog() in one step: a request arriving in between is neither lost nor
-  // taken twice (a long run takes them now and then, to keep them from piling up).
-  [[nodiscard]] std::vector<RequestRecord> TakeRequests();
 
   // Units that were present so far, the one present now included (1 from Start() on, without
   // units coming and going).

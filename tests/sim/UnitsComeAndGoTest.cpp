@@ -305,38 +305,5 @@ TEST(UnitsComeAndGoCount, RequestsCarryTheirUnitAndTime) {
   EXPECT_LE(requests[1].afterArrival, thirdAnswered - notYet);
 }
 
-// Taken requests are gone from the log, those of units that left as well as the present one's;
-// taken again, only what came since.
-TEST(UnitsComeAndGoCount, TakenRequestsAreTakenOnce) {
-  Options options;
-  options.comeAndGo = ComeAndGo{.present = 600ms, .absent = 10ms};
-  SimulatedInstrument instrument(options);
-  std::string error;
-  ASSERT_TRUE(instrument.Start(&error)) << error;
-  LineHost host(instrument.PortPath());
-  const auto ask = [&] {
-    ASSERT_TRUE(host.Write(Hex(kCheck)));
-    ASSERT_EQ(ToHex(host.Read(6, 500ms)), kCheckReply);
-  };
-  ask();
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!(instrument.UnitsSoFar() == 2 && instrument.UnitPresent()) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(100us);
-  }
-  ASSERT_EQ(instrument.UnitsSoFar(), 2);
-  ask();
-  const auto taken = instrument.TakeRequests();
-  ASSERT_EQ(taken.size(), 2u);
-  EXPECT_EQ(taken[0].unit, 1);
-  EXPECT_EQ(taken[1].unit, 2);
-  EXPECT_TRUE(instrument.Requests().empty());
-  EXPECT_TRUE(instrument.Received().empty());
-  ask();
-  const auto again = instrument.TakeRequests();
-  ASSERT_EQ(again.size(), 1u);
-  EXPECT_EQ(again[0].code, 0x02);
-}
-
 }  // namespace
 }  // namespace quorvex::sim
