@@ -102,6 +102,25 @@ double ThreadsCpuSeconds(pid_t pid) {
   return seconds;
 }
 
+// A station on `lines` that never brings a unit: its share of one core once settled and over
+// its whole life.
+IdleFigures WaitingCpu(const StationProgram& station, const fs::path& job,
+                       const std::vector<std::string>& lines, std::chrono::seconds wall) {
+  process::ChildProcess child;
+  std::string error;
+  if (!child.Start(station.Command(job, 1, lines), {}, false, &error)) Fail(error);
+  std::this_thread::sleep_for(kIdleSettle);
+  const double cpuBefore = ThreadsCpuSeconds(child.Pid());
+  const auto before = Clock::now();
+  std::this_thread::sleep_for(wall);
+  const double cpuAfter = ThreadsCpuSeconds(child.Pid());
+  const double settledWall = std::chrono::duration<double>(Clock::now() - before).count();
+  const process::ChildCost cost = child.Stop(SIGTERM);
+  // Stopped with no unit cut short: exit 0.
+  if (cost.exitCode != 0) Fail(station.Name() + " with no units " + HowItEnded(cost));
+  return {(cpuAfter - cpuBefore) / settledWall, cost.cpuSeconds / cost.wallSeconds};
+}
+
 }  // namespace
 
 std::vector<std::string> StationProgram::Command(const fs::path& job, int units,
@@ -224,20 +243,16 @@ IdleFigures MeasureIdleStation(const StationProgram& station, const fs::path& si
   for (int slot = 1; slot <= slots; ++slot) {
     lines.push_back(silent.Start(folder / ("empty" + std::to_string(slot)), {"--fault", "silent"}));
   }
-  process::ChildProcess child;
-  std::string error;
-  if (!child.Start(station.Command(job, 1, lines), {}, false, &error)) Fail(error);
-  std::this_thread::sleep_for(kIdleSettle);
-  const double cpuBefore = ThreadsCpuSeconds(child.Pid());
-  const auto before = Clock::now();
-  std::this_thread::sleep_for(wall);
-  const double cpuAfter = ThreadsCpuSeconds(child.Pid());
-  const double probingWall = std::chrono::duration<double>(Clock::now() - before).count();
-  const process::ChildCost cost = child.Stop(SIGTERM);
-  silent.StopAll();
-  // Stopped with no unit cut short: exit 0.
-  if (cost.exitCode != 0) Fail(station.Name() + " with empty slots " + HowItEnded(cost));
-  return {(cpuAfter - cpuBefore) / probingWall, cost.cpuSeconds / cost.wallSeconds};
+  return WaitingCpu(station, job, lines, wall);
+}
+
+IdleFigures MeasureStationWithoutPorts(const StationProgram& station, const fs::path& folder,
+                                       const fs::path& job, int slots, std::chrono::seconds wall) {
+  std::vector<std::string> lines;
+  for (int slot = 1; slot <= slots; ++slot) {
+    lines.push_back((folder / ("unplugged" + std::to_string(slot))).string());
+  }
+  return WaitingCpu(station, job, lines, wall);
 }
 
 void PrintStation(int slots, const StationProgram& station, const StationFigures& figures,

@@ -71,6 +71,13 @@ IdleFigures MeasureIdleStation(const StationProgram& station,
                                const std::filesystem::path& job, int slots,
                                std::chrono::seconds wall);
 
+// The same with `slots` ports that are not there (adapters not plugged in), which the station
+// looks for again and again.
+IdleFigures MeasureStationWithoutPorts(const StationProgram& station,
+                                       const std::filesystem::path& folder,
+                                       const std::filesystem::path& job, int slots,
+                                       std::chrono::seconds wall);
+
 void PrintStation(int slots, const StationProgram& station, const StationFigures& figures,
                   double target, double foundTarget);
 

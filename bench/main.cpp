@@ -70,6 +70,7 @@ constexpr double kStationTarget = 1.02;
 constexpr double kFoundSecondsTarget = 1.0;
 constexpr double kIdleCpuTarget = 0.01;
 constexpr std::chrono::seconds kIdleWall{20};
+constexpr std::chrono::seconds kUnpluggedWall{10};
 // A unit stays for its run and some slack, then is away for two seconds, long enough for its
 // slot to see it gone (two probes unanswered) before the next one comes.
 constexpr double kUnitSlackSeconds = 3.0;
@@ -165,14 +166,20 @@ int main(int argc, char** argv) {
   if (stationBusy) {
     PrintStation(kStationSlots, station, *stationBusy, kStationTarget, kFoundSecondsTarget);
   }
-  const IdleFigures idle = MeasureIdleStation(station, simulator, folder,
-                                              WriteStationJob(folder, firmware, options.sector),
-                                              kStationSlots, kIdleWall);
+  const fs::path job = WriteStationJob(folder, firmware, options.sector);
+  const IdleFigures idle =
+      MeasureIdleStation(station, simulator, folder, job, kStationSlots, kIdleWall);
   std::printf(
       "station  %d empty slots probing for %lld s: %.3f %% of one core (target < %.0f %%: %s);\n"
       "         %.3f %% over the station's whole life, its start included\n",
       kStationSlots, static_cast<long long>(kIdleWall.count()), idle.probing * 100,
       kIdleCpuTarget * 100, Verdict(idle.probing < kIdleCpuTarget), idle.whole * 100);
+  // Slots whose adapters are not plugged in: the station looks for each port every half second.
+  const IdleFigures unplugged =
+      MeasureStationWithoutPorts(station, folder, job, kStationSlots, kUnpluggedWall);
+  std::printf(
+      "station  %d slots with no port, looked for over %lld s: %.3f %% of one core (no target)\n",
+      kStationSlots, static_cast<long long>(kUnpluggedWall.count()), unplugged.probing * 100);
 
   // The CPU share comes from the runs on the machine as it is (busy loops take the CPU from
   // quorvex-cli and slow every instruction it runs); the peak memory from every run.
