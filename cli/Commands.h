@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,7 @@ int RunProgram(const GlobalOptions& options, const std::string& file, const std:
 int RunDecode(const GlobalOptions& options, const std::string& file, const std::string& output);
 int RunEncode(const GlobalOptions& options, const std::string& image, const std::string& output);
 int RunInspect(const GlobalOptions& options, const std::string& file);
+// `units`: end once that many units have ended; none: run until stopped.
+int RunStation(const GlobalOptions& options, const std::string& job, std::optional<int> units);
 
 }  // namespace quorvex::cli

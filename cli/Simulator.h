@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 
 #ifdef QUORVEX_HAVE_SIMULATOR
 #include "SimulatedInstrument.h"
@@ -18,6 +20,23 @@ class Simulator {
     instrument_ = std::make_unique<sim::SimulatedInstrument>();
     return instrument_->Start(error);
 #else
+    *error = "the simulated instrument needs pseudo-terminals, which this system lacks";
+    return false;
+#endif
+  }
+  // Starts it as a slot of a station: units put on it and taken off again, each present for
+  // `present`, then none for `absent`, every byte paced as on a real line.
+  bool StartSlot(std::chrono::milliseconds present, std::chrono::milliseconds absent,
+                 std::string* error) {
+#ifdef QUORVEX_HAVE_SIMULATOR
+    sim::Options options;
+    options.pace = true;
+    options.comeAndGo = sim::ComeAndGo{present, absent};
+    instrument_ = std::make_unique<sim::SimulatedInstrument>(std::move(options));
+    return instrument_->Start(error);
+#else
+    (void)present;
+    (void)absent;
     *error = "the simulated instrument needs pseudo-terminals, which this system lacks";
     return false;
 #endif

@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "CommandLine.h"
@@ -93,6 +94,21 @@ int Run(int argc, char** argv) {
       app.add_subcommand("inspect", "show the information block a file would write: name, marker");
   inspect->add_option("FILE", file, "the .fls firmware file")->required();
   inspect->callback([&] { code = RunInspect(options, file); });
+
+  int units = 0;
+  auto* station = app.add_subcommand(
+      "station",
+      "program every unit put on a slot of a production line, from a job file, until stopped "
+      "(Ctrl-C, SIGTERM); -p replaces the job's slots, --log-file records every unit, the "
+      "job's 'overwrite' answers the overwrite question");
+  station->add_option("JOB", file, "the job file (.toml): the sectors, their files, the slots")
+      ->required();
+  auto* unitsOption = station->add_option(
+      "--units", units, "end once N units have ended: exit 0 when all passed, else 1");
+  station->callback([&] {
+    code = RunStation(options, file,
+                      unitsOption->count() > 0 ? std::optional<int>(units) : std::nullopt);
+  });
 
   InstallInterruptHandler();
   try {

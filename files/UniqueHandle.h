@@ -28,6 +28,8 @@ class UniqueHandle {
   UniqueHandle& operator=(const UniqueHandle&) = delete;
 
   [[nodiscard]] HANDLE Get() const { return handle_; }
+  // Gives the handle up to whoever closes it now (a thread that owns it, say).
+  [[nodiscard]] HANDLE Release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
   [[nodiscard]] bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
   // Closes the handle now and reports whether CloseHandle succeeded: for a file just
   // written, a failed close can be the first sign that the data did not reach the disk.

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,8 +48,17 @@ struct ChildSpec {
   std::vector<std::string> argv;  // argv[0] is the program's path
   std::vector<std::string> env;   // "NAME=value", added to (and overriding) this environment
   Redirect out;                   // stdout
-  Redirect err;                   // stderr (Pipe is taken as Null)
-  Redirect in;                    // stdin: /dev/null, or Closed (Pipe and File are taken as Null)
+  // stderr. Pipe: read by the waits (Wait, WaitUntil, Stop), its first bytes kept (ErrorHead).
+  Redirect err;
+  // stdin: /dev/null, Closed, or Pipe: `input` written to it by the waits as the child takes
+  // it, then closed (File is taken as Null). A child that stops reading early is no error.
+  Redirect in;
+  std::string input{};
+  // argv[0] without a slash is looked for on PATH, as a shell does.
+  bool searchPath = false;
+  // The child leads a process group of its own, and everything left in that group when the
+  // child ends, or is stopped, is killed with it: a shell script's own children too.
+  bool ownGroup = false;
 };
 
 class ChildProcess {
@@ -74,8 +84,12 @@ class ChildProcess {
   // cannot be waited for ends as in Wait().
   std::optional<ChildCost> WaitUntil(Clock::time_point deadline);
   void Signal(int signal) const;
-  // Sends the signal, then reaps the child.
+  // Sends the signal (to its whole group, for ownGroup), then reaps the child.
   ChildCost Stop(int signal);
+  // The first bytes (at most kErrorHeadBytes) the child wrote on a stderr Pipe; the rest is
+  // read and dropped, so that a talkative child never blocks on a full pipe.
+  [[nodiscard]] const std::string& ErrorHead() const { return errorHead_; }
+  static constexpr std::size_t kErrorHeadBytes = 4096;
   [[nodiscard]] bool Running() const { return pid_ > 0; }
   [[nodiscard]] pid_t Pid() const { return pid_; }
   [[nodiscard]] Clock::time_point StartedAt() const { return started_; }
@@ -84,10 +98,24 @@ class ChildProcess {
   ChildCost Reaped(int status, const ::rusage& usage);
   ChildCost Lost(int error);
   void Forget();
+  // nullopt while the child runs; otherwise how it ended, reaped.
+  std::optional<ChildCost> TryReap();
+  // Writes input and reads stderr, whichever the pipes allow, until `until` at the latest.
+  void ServicePipes(Clock::time_point until);
+  void WriteInput();
+  void ReadErrors();
+  void CloseInput();
+  void ClosePipes();
 
   pid_t pid_ = -1;
   int stdoutRead_ = -1;
   std::string pending_;
+  int stdinWrite_ = -1;
+  std::string input_;
+  std::size_t inputWritten_ = 0;
+  int stderrRead_ = -1;
+  std::string errorHead_;
+  bool ownGroup_ = false;
   Clock::time_point started_{};
 };
 

@@ -91,7 +91,8 @@ over: a unit answers for PRESENT_MS with a fresh blank flash (every sector FF, e
 block zeroed, whatever the unit before was written with), then the slot is empty for ABSENT_MS
 (nothing answers; what the host sends is discarded, and a half-received frame, block or
 transfer is forgotten), then the next unit is present, and so on. The slot starts with unit 1
-present. A present period that ends in mid-transfer cuts the unit off: replies not yet sent are
+present. A station counts a unit as taken off after two probes in a row, half a second apart, go
+unanswered: for a station, make ABSENT_MS at least 1500. A present period that ends in mid-transfer cuts the unit off: replies not yet sent are
 lost and the host sees silence. The pseudo-terminal stays open throughout, as the slot's
 adapter stays plugged in. Each period is 1 to 3600000 ms. Every unit shows the faults given
 (hangup-after still closes the line and ends the simulator); --pace paces every unit; --state

@@ -296,5 +296,34 @@ TEST_F(StationTest, EveryRecordIsWrittenOnceToTheAuditFile) {
   EXPECT_EQ(units, (std::vector<int>{1, 2, 3}));
 }
 
+TEST_F(StationTest, TheHookGetsEachRecordAndAFailingHookChangesNoVerdict) {
+  // The hook keeps what it was given in a file of its own per unit, then fails.
+  const fs::path kept = folder_.Path() / "hook";
+  fs::create_directory(kept);
+  job_.onResult = {
+      "/bin/sh", "-c",
+      "cat > \"$0/unit-$QUORVEX_UNIT\"; "
+      "echo \"$QUORVEX_SLOT $QUORVEX_PORT $QUORVEX_EXIT\" >> \"$0/unit-$QUORVEX_UNIT\"; "
+      "echo 'lamp not found' >&2; exit 5",
+      kept.string()};
+  const auto slot = Units(3000ms, 300ms);
+  Station station(job_, {{"sim1", slot->PortPath()}}, report_, Quick(2));
+  station.Start();
+  ASSERT_TRUE(station.WaitUntil(Clock::now() + 30s));
+  EXPECT_EQ(station.Wait(), 0) << "the hook's failure is no unit's failure";
+  for (const int unit : {1, 2}) {
+    std::ifstream in(kept / ("unit-" + std::to_string(unit)));
+    std::string record;
+    std::string variables;
+    ASSERT_TRUE(std::getline(in, record)) << "unit " << unit;
+    std::getline(in, variables);
+    EXPECT_EQ(json::parse(record)["unit"], unit);
+    EXPECT_EQ(variables, "1 sim1 0");
+  }
+  const auto notes = report_.Notes(1);
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(notes[0], "on-result: exit 5: lamp not found");
+}
+
 }  // namespace
 }  // namespace quorvex::station
