@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -11,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BenchCommon.h"
+#include "BusyLoops.h"
 #include "ChildProcess.h"
 #include "PacedInstruments.h"
 #include "ParallelRuns.h"
@@ -28,14 +30,35 @@ constexpr int kUnitsPerSlot = 2;
 constexpr const char* kDeviceCheck = "02";
 // Empty slots are measured once the station has started: opened its ports, begun probing.
 constexpr auto kIdleSettle = std::chrono::seconds(2);
+// A station of eight slots: each unit within 2 % of a single run beside it, found within a
+// second of coming; the slots waiting with no unit take under 1 % of one core.
+constexpr int kStationSlots = 8;
+constexpr double kStationTarget = 1.02;
+constexpr double kFoundSecondsTarget = 1.0;
+constexpr double kIdleCpuTarget = 0.01;
+constexpr std::chrono::seconds kIdleWall{20};
+constexpr std::chrono::seconds kUnpluggedWall{10};
+// A unit stays for its run and some slack, then is away for two seconds, long enough for its
+// slot to see it gone (two probes unanswered) before the next one comes.
+constexpr double kUnitSlackSeconds = 3.0;
+constexpr std::chrono::milliseconds kUnitAbsent{2000};
+
+// quorvex-cli programming `units` units from `job` on the lines, each record a `unit` event.
+std::vector<std::string> StationCommand(const fs::path& cli, const fs::path& job, int units,
+                                        const std::vector<std::string>& lines) {
+  std::vector<std::string> argv{cli.string(), "--json"};
+  for (const std::string& line : lines) argv.insert(argv.end(), {"-p", line});
+  argv.insert(argv.end(), {"station", job.string(), "--units", std::to_string(units)});
+  return argv;
+}
 
 // The sector seconds of every unit a station's turn programmed.
-std::vector<double> RunStation(const StationProgram& station, const fs::path& job,
+std::vector<double> RunStation(const fs::path& cli, const fs::path& job,
                                const std::vector<std::string>& lines, std::chrono::seconds limit) {
   const int units = static_cast<int>(lines.size()) * kUnitsPerSlot;
   process::ChildProcess child;
   std::string error;
-  if (!child.Start(station.Command(job, units, lines), {}, true, &error)) Fail(error);
+  if (!child.Start(StationCommand(cli, job, units, lines), {}, true, &error)) Fail(error);
   std::vector<double> seconds;
   const auto deadline = Clock::now() + limit;
   while (const auto text = child.ReadLine(deadline)) {
@@ -53,10 +76,10 @@ std::vector<double> RunStation(const StationProgram& station, const fs::path& jo
       child.WaitUntil(std::max(deadline, Clock::now() + std::chrono::seconds(10)));
   if (!cost) {
     child.Stop(SIGKILL);
-    Fail(station.Name() + " did not program its units in time");
+    Fail("quorvex-cli station did not program its units in time");
   }
   if (cost->exitCode != 0 || static_cast<int>(seconds.size()) != units) {
-    Fail(station.Name() + " " + HowItEnded(*cost) + " after " + std::to_string(seconds.size()) +
+    Fail("quorvex-cli station " + HowItEnded(*cost) + " after " + std::to_string(seconds.size()) +
          " of " + std::to_string(units) + " units");
   }
   return seconds;
@@ -104,11 +127,11 @@ double ThreadsCpuSeconds(pid_t pid) {
 
 // A station on `lines` that never brings a unit: its share of one core once settled and over
 // its whole life.
-IdleFigures WaitingCpu(const StationProgram& station, const fs::path& job,
+IdleFigures WaitingCpu(const fs::path& cli, const fs::path& job,
                        const std::vector<std::string>& lines, std::chrono::seconds wall) {
   process::ChildProcess child;
   std::string error;
-  if (!child.Start(station.Command(job, 1, lines), {}, false, &error)) Fail(error);
+  if (!child.Start(StationCommand(cli, job, 1, lines), {}, false, &error)) Fail(error);
   std::this_thread::sleep_for(kIdleSettle);
   const double cpuBefore = ThreadsCpuSeconds(child.Pid());
   const auto before = Clock::now();
@@ -117,44 +140,8 @@ IdleFigures WaitingCpu(const StationProgram& station, const fs::path& job,
   const double settledWall = std::chrono::duration<double>(Clock::now() - before).count();
   const process::ChildCost cost = child.Stop(SIGTERM);
   // Stopped with no unit cut short: exit 0.
-  if (cost.exitCode != 0) Fail(station.Name() + " with no units " + HowItEnded(cost));
+  if (cost.exitCode != 0) Fail("quorvex-cli station with no units " + HowItEnded(cost));
   return {(cpuAfter - cpuBefore) / settledWall, cost.cpuSeconds / cost.wallSeconds};
-}
-
-}  // namespace
-
-std::vector<std::string> StationProgram::Command(const fs::path& job, int units,
-                                                 const std::vector<std::string>& lines) const {
-  std::vector<std::string> ports;
-  for (const std::string& line : lines) ports.insert(ports.end(), {"-p", line});
-  std::vector<std::string> argv{path.string()};
-  if (cli) {
-    argv.emplace_back("--json");
-    argv.insert(argv.end(), ports.begin(), ports.end());
-    argv.emplace_back("station");
-  }
-  argv.insert(argv.end(), {job.string(), "--units", std::to_string(units)});
-  if (!cli) argv.insert(argv.end(), ports.begin(), ports.end());
-  return argv;
-}
-
-std::string StationProgram::Name() const {
-  return cli ? "quorvex-cli station" : "quorvex-station-host";
-}
-
-StationProgram FindStationProgram(const fs::path& cli, const fs::path& ownDir) {
-  // The station command is one of the subcommands its help lists: "  station   ...".
-  process::ChildProcess help;
-  std::string error;
-  bool listed = false;
-  if (help.Start({cli.string(), "--help"}, {}, true, &error)) {
-    while (const auto line = help.ReadLine(Clock::now() + std::chrono::seconds(10))) {
-      listed = listed || line->starts_with("  station ");
-    }
-    help.Wait();
-  }
-  if (listed) return {cli, true};
-  return {ownDir / "quorvex-station-host", false};
 }
 
 fs::path WriteStationJob(const fs::path& folder, const fs::path& firmware, int sector) {
@@ -167,13 +154,8 @@ fs::path WriteStationJob(const fs::path& folder, const fs::path& firmware, int s
   return job;
 }
 
-double StationFigures::FoundWorst() const {
-  return found.empty() ? 0 : *std::max_element(found.begin(), found.end());
-}
-
-StationFigures MeasureStation(const StationProgram& station, const fs::path& cli,
-                              const fs::path& simulator, const fs::path& folder,
-                              const fs::path& firmware, int slots,
+StationFigures MeasureStation(const fs::path& cli, const fs::path& simulator,
+                              const fs::path& folder, const fs::path& firmware, int slots,
                               std::chrono::milliseconds present, std::chrono::milliseconds absent,
                               const Options& options) {
   const fs::path job = WriteStationJob(folder, firmware, options.sector);
@@ -200,7 +182,7 @@ StationFigures MeasureStation(const StationProgram& station, const fs::path& cli
         lines.push_back(slotUnits.Start(
             folder / name, {"--come-and-go", comeAndGo, "--record", records.back().string()}));
       }
-      const std::vector<double> seconds = RunStation(station, job, lines, limit);
+      const std::vector<double> seconds = RunStation(cli, job, lines, limit);
       slotUnits.StopAll();
       for (const fs::path& record : records) {
         const std::vector<double> found = FoundAfter(record);
@@ -235,7 +217,7 @@ StationFigures MeasureStation(const StationProgram& station, const fs::path& cli
   return figures;
 }
 
-IdleFigures MeasureIdleStation(const StationProgram& station, const fs::path& simulator,
+IdleFigures MeasureIdleStation(const fs::path& cli, const fs::path& simulator,
                                const fs::path& folder, const fs::path& job, int slots,
                                std::chrono::seconds wall) {
   PacedInstruments silent(simulator);
@@ -243,32 +225,92 @@ IdleFigures MeasureIdleStation(const StationProgram& station, const fs::path& si
   for (int slot = 1; slot <= slots; ++slot) {
     lines.push_back(silent.Start(folder / ("empty" + std::to_string(slot)), {"--fault", "silent"}));
   }
-  return WaitingCpu(station, job, lines, wall);
+  return WaitingCpu(cli, job, lines, wall);
 }
 
-IdleFigures MeasureStationWithoutPorts(const StationProgram& station, const fs::path& folder,
+IdleFigures MeasureStationWithoutPorts(const fs::path& cli, const fs::path& folder,
                                        const fs::path& job, int slots, std::chrono::seconds wall) {
   std::vector<std::string> lines;
   for (int slot = 1; slot <= slots; ++slot) {
     lines.push_back((folder / ("unplugged" + std::to_string(slot))).string());
   }
-  return WaitingCpu(station, job, lines, wall);
+  return WaitingCpu(cli, job, lines, wall);
 }
 
-void PrintStation(int slots, const StationProgram& station, const StationFigures& figures,
-                  double target, double foundTarget) {
+void PrintStation(int slots, const StationFigures& figures) {
   std::vector<double> found = figures.found;
   std::printf(
-      "station  %d slots of units coming and going, through %s, in turns with a single run:\n"
+      "station  %d slots of units coming and going, quorvex-cli station in turns with a single "
+      "run:\n"
       "         %d units, a unit's sector median %.3f s, the single run %.3f s\n"
       "         the slowest unit against the single run, median of the rounds %.4f, worst round "
       "%.4f (target <= %.2f: %s)\n"
       "         a unit found after it came: median %.3f s, worst %.3f s of %zu units (target < "
       "%.1f s: %s)\n",
-      slots, station.Name().c_str(), figures.units, figures.unitSeconds, figures.singleSeconds,
-      figures.ratio, figures.worst, target, Verdict(figures.ratio <= target),
-      found.empty() ? 0.0 : Median(found), figures.FoundWorst(), found.size(), foundTarget,
-      Verdict(!found.empty() && figures.FoundWorst() < foundTarget));
+      slots, figures.units, figures.unitSeconds, figures.singleSeconds, figures.ratio,
+      figures.worst, kStationTarget, Verdict(figures.ratio <= kStationTarget),
+      found.empty() ? 0.0 : Median(found), figures.FoundWorst(), found.size(), kFoundSecondsTarget,
+      Verdict(!found.empty() && figures.FoundWorst() < kFoundSecondsTarget));
+}
+
+}  // namespace
+
+bool HasStationCommand(const fs::path& cli) {
+  // The station command is one of the subcommands its help lists: "  station   ...".
+  process::ChildProcess help;
+  std::string error;
+  bool listed = false;
+  if (help.Start({cli.string(), "--help"}, {}, true, &error)) {
+    while (const auto line = help.ReadLine(Clock::now() + std::chrono::seconds(10))) {
+      listed = listed || line->starts_with("  station ");
+    }
+    help.Wait();
+  }
+  return listed;
+}
+
+double StationFigures::FoundWorst() const {
+  return found.empty() ? 0 : *std::max_element(found.begin(), found.end());
+}
+
+StationPart MeasureStationPart(const fs::path& cli, const fs::path& simulator,
+                               const fs::path& folder, const fs::path& firmware, double lineSeconds,
+                               const Options& options) {
+  const std::chrono::milliseconds present(std::lround((lineSeconds + kUnitSlackSeconds) * 1e3));
+  StationPart part;
+  part.quiet = MeasureStation(cli, simulator, folder, firmware, kStationSlots, present, kUnitAbsent,
+                              options);
+  PrintStation(kStationSlots, part.quiet);
+  if (options.busy > 0) {
+    const BusyLoops loops(options.busy);
+    part.busy = MeasureStation(cli, simulator, folder, firmware, kStationSlots, present,
+                               kUnitAbsent, options);
+    std::printf("station  with %d busy loops beside both (load average %s at the end):\n",
+                loops.Count(), LoadAverage().c_str());
+  }
+  if (part.busy) PrintStation(kStationSlots, *part.busy);
+  const fs::path job = WriteStationJob(folder, firmware, options.sector);
+  part.idle = MeasureIdleStation(cli, simulator, folder, job, kStationSlots, kIdleWall);
+  std::printf(
+      "station  %d empty slots probing for %lld s: %.3f %% of one core (target < %.0f %%: %s);\n"
+      "         %.3f %% over the station's whole life, its start included\n",
+      kStationSlots, static_cast<long long>(kIdleWall.count()), part.idle.probing * 100,
+      kIdleCpuTarget * 100, Verdict(part.idle.probing < kIdleCpuTarget), part.idle.whole * 100);
+  part.unplugged = MeasureStationWithoutPorts(cli, folder, job, kStationSlots, kUnpluggedWall);
+  std::printf(
+      "station  %d slots with no port, looked for over %lld s: %.3f %% of one core (no target)\n",
+      kStationSlots, static_cast<long long>(kUnpluggedWall.count()), part.unplugged.probing * 100);
+  return part;
+}
+
+void PrintStationLines(const StationPart& part, const Options& options) {
+  std::printf("station%d=%.4f\n", kStationSlots, part.quiet.ratio);
+  std::printf("station-detect=%.2f s\n", part.quiet.FoundWorst());
+  if (part.busy) {
+    std::printf("busy%d station%d=%.4f\n", options.busy, kStationSlots, part.busy->ratio);
+    std::printf("busy%d station-detect=%.2f s\n", options.busy, part.busy->FoundWorst());
+  }
+  std::printf("station-idle-cpu=%.2f %%\n", part.idle.probing * 100);
 }
 
 }  // namespace quorvex::bench

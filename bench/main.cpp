@@ -28,8 +28,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -63,18 +61,6 @@ constexpr double kListVsTarget = 1.02;
 constexpr double kParallelTarget = 1.02;
 // Instruments programmed at once by one quorvex-cli: benches of four, eight and sixteen.
 constexpr std::array<int, 3> kParallelPorts{4, 8, 16};
-// A station of eight slots: each unit within 2 % of a single run beside it, found within a
-// second of coming; the slots waiting with no unit take under 1 % of one core.
-constexpr int kStationSlots = 8;
-constexpr double kStationTarget = 1.02;
-constexpr double kFoundSecondsTarget = 1.0;
-constexpr double kIdleCpuTarget = 0.01;
-constexpr std::chrono::seconds kIdleWall{20};
-constexpr std::chrono::seconds kUnpluggedWall{10};
-// A unit stays for its run and some slack, then is away for two seconds, long enough for its
-// slot to see it gone (two probes unanswered) before the next one comes.
-constexpr double kUnitSlackSeconds = 3.0;
-constexpr std::chrono::milliseconds kUnitAbsent{2000};
 constexpr double kCpuShareTarget = 0.02;
 constexpr long kPeakKilobytesTarget = 20L * 1024;
 constexpr double kWindowSecondsTarget = 0.5;
@@ -146,40 +132,14 @@ int main(int argc, char** argv) {
   }
   paced.StopAll();
 
-  // A station of units coming and going, in turns with a single run; on the machine as it is,
-  // then with the busy loops; then its slots with no units, on the machine as it is.
-  const StationProgram station = FindStationProgram(cli, options.ownDir);
-  if (::access(station.path.c_str(), X_OK) != 0) Fail(station.path.string() + " is not built");
-  const std::chrono::milliseconds unitPresent(
-      std::lround((program.LimitSeconds() + kUnitSlackSeconds) * 1e3));
-  const StationFigures stationQuiet = MeasureStation(
-      station, cli, simulator, folder, firmware, kStationSlots, unitPresent, kUnitAbsent, options);
-  PrintStation(kStationSlots, station, stationQuiet, kStationTarget, kFoundSecondsTarget);
-  std::optional<StationFigures> stationBusy;
-  if (options.busy > 0) {
-    const BusyLoops loops(options.busy);
-    stationBusy = MeasureStation(station, cli, simulator, folder, firmware, kStationSlots,
-                                 unitPresent, kUnitAbsent, options);
-    std::printf("station  with %d busy loops beside both (load average %s at the end):\n",
-                loops.Count(), LoadAverage().c_str());
+  // A station of units coming and going, in turns with a single run, and its slots with no
+  // units; when this quorvex-cli has the command.
+  std::optional<StationPart> station;
+  if (HasStationCommand(cli)) {
+    station = MeasureStationPart(cli, simulator, folder, firmware, program.LimitSeconds(), options);
+  } else {
+    std::printf("station  skipped: %s has no station command\n", cli.c_str());
   }
-  if (stationBusy) {
-    PrintStation(kStationSlots, station, *stationBusy, kStationTarget, kFoundSecondsTarget);
-  }
-  const fs::path job = WriteStationJob(folder, firmware, options.sector);
-  const IdleFigures idle =
-      MeasureIdleStation(station, simulator, folder, job, kStationSlots, kIdleWall);
-  std::printf(
-      "station  %d empty slots probing for %lld s: %.3f %% of one core (target < %.0f %%: %s);\n"
-      "         %.3f %% over the station's whole life, its start included\n",
-      kStationSlots, static_cast<long long>(kIdleWall.count()), idle.probing * 100,
-      kIdleCpuTarget * 100, Verdict(idle.probing < kIdleCpuTarget), idle.whole * 100);
-  // Slots whose adapters are not plugged in: the station looks for each port every half second.
-  const IdleFigures unplugged =
-      MeasureStationWithoutPorts(station, folder, job, kStationSlots, kUnpluggedWall);
-  std::printf(
-      "station  %d slots with no port, looked for over %lld s: %.3f %% of one core (no target)\n",
-      kStationSlots, static_cast<long long>(kUnpluggedWall.count()), unplugged.probing * 100);
 
   // The CPU share comes from the runs on the machine as it is (busy loops take the CPU from
   // quorvex-cli and slow every instruction it runs); the peak memory from every run.
@@ -221,13 +181,7 @@ int main(int argc, char** argv) {
   }
   for (const auto& [ports, figures] : parallel)
     std::printf("parallel%d=%.4f\n", ports, figures.ratio);
-  std::printf("station%d=%.4f\n", kStationSlots, stationQuiet.ratio);
-  std::printf("station-detect=%.2f s\n", stationQuiet.FoundWorst());
-  if (stationBusy) {
-    std::printf("busy%d station%d=%.4f\n", options.busy, kStationSlots, stationBusy->ratio);
-    std::printf("busy%d station-detect=%.2f s\n", options.busy, stationBusy->FoundWorst());
-  }
-  std::printf("station-idle-cpu=%.2f %%\n", idle.probing * 100);
+  if (station) PrintStationLines(*station, options);
   const ParallelFigures& widest = parallel.back().second;
   std::printf("cpu-per-instrument alone=%.1fms with%d=%.1fms\n", widest.cpuAlone * 1e3,
               parallel.back().first, widest.cpuTogether * 1e3);
