@@ -30,13 +30,16 @@ inline int OpenDescriptors() { return EntriesOf("/proc/self/fd") - 1; }  // less
 
 inline int Threads() { return EntriesOf("/proc/self/task"); }
 
-inline long ResidentKb() {
+// A line of /proc/self/status in kB ("VmRSS:", "RssAnon:"); -1 when it is not there.
+inline long StatusKb(const std::string& key) {
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    if (line.rfind(key, 0) == 0) return std::strtol(line.c_str() + key.size(), nullptr, 10);
   }
   return -1;
 }
+
+inline long ResidentKb() { return StatusKb("VmRSS:"); }
 
 // What the program holds of its heap, free memory the allocator keeps left out; -1 where the
 // allocator cannot tell.
@@ -62,14 +65,20 @@ struct Sample {
   int descriptors = 0;
   int threads = 0;
   long residentKb = 0;
+  long anonymousKb = 0;  // of the resident memory, what is not pages of files (code, libraries)
   long heapKb = 0;
 };
 
-inline Sample Take() { return {OpenDescriptors(), Threads(), ResidentKb(), HeapInUseKb()}; }
+inline Sample Take() {
+  return {OpenDescriptors(), Threads(), ResidentKb(), StatusKb("RssAnon:"), HeapInUseKb()};
+}
 
 inline void Print(const char* when, const Sample& sample) {
-  std::printf("%-22s descriptors %3d   threads %3d   VmRSS %7ld kB   heap in use %7ld kB\n", when,
-              sample.descriptors, sample.threads, sample.residentKb, sample.heapKb);
+  std::printf(
+      "%-18s descriptors %3d  threads %3d  VmRSS %6ld kB (anonymous %6ld kB)  heap in use %6ld "
+      "kB\n",
+      when, sample.descriptors, sample.threads, sample.residentKb, sample.anonymousKb,
+      sample.heapKb);
   std::fflush(stdout);
 }
 

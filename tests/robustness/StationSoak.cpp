@@ -422,11 +422,11 @@ int StationSoak(int units, const std::string& simulator) {
     steady = last->descriptors == first->descriptors && last->threads == first->threads &&
              last->residentKb - first->residentKb <= kAllowedGrowthKb;
     std::printf(
-        "descriptors %d -> %d, threads %d -> %d, VmRSS %ld -> %ld kB, heap in use %ld -> %ld kB "
-        "(unit %d -> unit %d): %s\n",
+        "descriptors %d -> %d, threads %d -> %d, VmRSS %ld -> %ld kB (anonymous %ld -> %ld kB), "
+        "heap in use %ld -> %ld kB (unit %d -> unit %d): %s\n",
         first->descriptors, last->descriptors, first->threads, last->threads, first->residentKb,
-        last->residentKb, first->heapKb, last->heapKb, kSampleAt, units,
-        steady ? "steady" : "GROWING");
+        last->residentKb, first->anonymousKb, last->anonymousKb, first->heapKb, last->heapKb,
+        kSampleAt, units, steady ? "steady" : "GROWING");
   }
   std::printf("result: %zu units recorded in %.1f minutes: %s\n", ended.size(), minutes,
               good && steady ? "held" : "FAILED");
