@@ -19,6 +19,7 @@ fs::path g_folder;  // the temporary folder, removed on every way out
 }  // namespace
 
 void Fail(const std::string& text) {
+  std::fflush(stdout);  // what was measured before stays, also in a file
   std::fprintf(stderr, "quorvex-bench: %s\n", text.c_str());
   process::KillRemainingChildren();
   std::error_code ignored;

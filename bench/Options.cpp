@@ -14,9 +14,10 @@ void Usage() {
   std::printf(
       "usage: quorvex-bench [--runs N] [--busy N] [--sector N] [--bin DIR]\n"
       "  --runs N    rounds of each measurement, median taken (default 3; a paced programming\n"
-      "              run takes about 12.5 s, a round of all paced measurements about a minute)\n"
+      "              run takes about 12.5 s, a round of all paced measurements about two\n"
+      "              minutes and a half: a station's round alone takes 45 s)\n"
       "  --busy N    busy loops at normal priority kept running beside a second side-by-side\n"
-      "              measurement (default 2; 0 leaves it out)\n"
+      "              measurement, and a second station's (default 2; 0 leaves them out)\n"
       "  --sector N  sector the sample firmware is programmed into (default 5)\n"
       "  --bin DIR   folder of quorvex-cli, quorvex-sim and quorvex (default: this program's)\n");
 }

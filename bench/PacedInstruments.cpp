@@ -8,10 +8,13 @@
 
 namespace quorvex::bench {
 
-std::string PacedInstruments::Start(const std::filesystem::path& link) {
+std::string PacedInstruments::Start(const std::filesystem::path& link,
+                                    const std::vector<std::string>& more) {
   auto child = std::make_unique<process::ChildProcess>();
+  std::vector<std::string> argv{simulator_.string(), "--pace", "--link", link.string()};
+  argv.insert(argv.end(), more.begin(), more.end());
   std::string error;
-  if (!child->Start({simulator_.string(), "--pace", "--link", link.string()}, {}, true, &error)) {
+  if (!child->Start(argv, {}, true, &error)) {
     Fail(error);
   }
   if (!child->ReadLine(process::Clock::now() + std::chrono::seconds(10))) {

@@ -21,8 +21,10 @@ class PacedInstruments {
   PacedInstruments& operator=(const PacedInstruments&) = delete;
 
   // Starts one at `link` once it has printed its pseudo-terminal; the link's path, the port
-  // a host opens. Fails the benchmark when it cannot.
-  std::string Start(const std::filesystem::path& link);
+  // a host opens. `more` goes on its command line (--come-and-go, --fault, --record). Fails the
+  // benchmark when it cannot.
+  std::string Start(const std::filesystem::path& link, const std::vector<std::string>& more = {});
+  // Ends every one and waits for it, so that what each writes at its end (--record) is there.
   void StopAll();
 
  private:

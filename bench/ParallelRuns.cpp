@@ -10,17 +10,9 @@
 #include "ChildProcess.h"
 
 namespace quorvex::bench {
-namespace {
 
 namespace fs = std::filesystem;
 using process::Clock;
-
-// One quorvex-cli --json programming run on the lines: the seconds of each port's run as its
-// result event gives them, and the CPU time of the whole process.
-struct JsonRun {
-  std::vector<double> seconds;
-  double cpuSeconds = 0;
-};
 
 JsonRun RunJson(const fs::path& cli, const std::vector<std::string>& lines,
                 const fs::path& firmware, int sector) {
@@ -45,8 +37,6 @@ JsonRun RunJson(const fs::path& cli, const std::vector<std::string>& lines,
   run.cpuSeconds = cost.cpuSeconds;
   return run;
 }
-
-}  // namespace
 
 ParallelFigures MeasureParallel(const fs::path& cli, const std::vector<std::string>& lines,
                                 const fs::path& firmware, const Options& options) {

@@ -10,6 +10,16 @@
 
 namespace quorvex::bench {
 
+// One quorvex-cli --json programming run on the lines: the seconds of each port's run as its
+// result event gives them, and the CPU time of the whole process. Every port must end 0.
+struct JsonRun {
+  std::vector<double> seconds;
+  double cpuSeconds = 0;
+};
+
+JsonRun RunJson(const std::filesystem::path& cli, const std::vector<std::string>& lines,
+                const std::filesystem::path& firmware, int sector);
+
 struct ParallelFigures {
   double ratio = 0;
   double cpuTogether = 0;  // per instrument, seconds

@@ -3,9 +3,11 @@
 // round in the same run, with a minimal blocking host written here (bare reads and writes, the
 // same pauses; for listings also as a program of its own), and with the least time the line
 // needs for the bytes and pauses of each command; then the same with busy loops beside both hosts,
-// as on a busy bench PC. Then four, and eight, paced instruments programmed at once by one
-// quorvex-cli against a single run beside them; without pacing, what the host adds, its CPU time
-// and peak memory; and the start-up of the window. The last lines:
+// as on a busy bench PC. Then four, eight and sixteen paced instruments programmed at once by one
+// quorvex-cli against a single run beside them; a station of eight slots of paced units coming
+// and going, each unit against a single run beside it, how soon a unit is found, and (with
+// no units) what waiting costs; without pacing, what the host adds, its CPU time and peak
+// memory; and the start-up of the window. The last lines:
 //   ratio program=X.XXX list=Y.YYY          against the line itself: moves with the machine
 //   vs-baseline program=X.XXXX list=Y.YYYY  against the minimal host beside it
 //   busyN program=X.XXXX list=Y.YYYY        the same with N busy loops beside both
@@ -13,7 +15,15 @@
 //   busyN-host-process list=Y.YYYY          program of its own (both pay a process's start)
 //   parallel4=Z.ZZZZ                        the slowest of four at once against one alone
 //   parallel8=Z.ZZZZ                        the same with eight
-//   cpu-per-instrument alone=Xms with8=Yms  quorvex-cli CPU time per instrument
+//   parallel16=Z.ZZZZ                       the same with sixteen
+//   station8=Z.ZZZZ                         the slowest unit of a station of eight slots against
+//                                           a single run beside it
+//   station-detect=S.SS s                   the longest a unit waited to be found after it came
+//   busyN station8=Z.ZZZZ                   the same two with N busy loops beside both
+//   busyN station-detect=S.SS s
+//   station-idle-cpu=P.PP %                 eight empty slots probing: the station's CPU time
+//                                           over 20 s once started, in per cent of one core
+//   cpu-per-instrument alone=Xms with16=Yms quorvex-cli CPU time per instrument
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +44,7 @@
 #include "ParallelRuns.h"
 #include "SampleFirmware.h"
 #include "SideBySide.h"
+#include "StationRuns.h"
 #include "UnpacedRuns.h"
 #include "WindowStartup.h"
 
@@ -48,8 +59,8 @@ namespace {
 constexpr double kProgramVsTarget = 1.01;
 constexpr double kListVsTarget = 1.02;
 constexpr double kParallelTarget = 1.02;
-// Instruments programmed at once by one quorvex-cli: a bench of four, and one of eight.
-constexpr std::array<int, 2> kParallelPorts{4, 8};
+// Instruments programmed at once by one quorvex-cli: benches of four, eight and sixteen.
+constexpr std::array<int, 3> kParallelPorts{4, 8, 16};
 constexpr double kCpuShareTarget = 0.02;
 constexpr long kPeakKilobytesTarget = 20L * 1024;
 constexpr double kWindowSecondsTarget = 0.5;
@@ -120,6 +131,16 @@ int main(int argc, char** argv) {
     PrintParallel(ports, figures, kParallelTarget);
   }
   paced.StopAll();
+
+  // A station of units coming and going, in turns with a single run, and its slots with no
+  // units; when this quorvex-cli has the command.
+  std::optional<StationPart> station;
+  if (HasStationCommand(cli)) {
+    station = MeasureStationPart(cli, simulator, folder, firmware, program.LimitSeconds(), options);
+  } else {
+    std::printf("station  skipped: %s has no station command\n", cli.c_str());
+  }
+
   // The CPU share comes from the runs on the machine as it is (busy loops take the CPU from
   // quorvex-cli and slow every instruction it runs); the peak memory from every run.
   const double cpuShare = quiet.CliCpuShare();
@@ -160,6 +181,7 @@ int main(int argc, char** argv) {
   }
   for (const auto& [ports, figures] : parallel)
     std::printf("parallel%d=%.4f\n", ports, figures.ratio);
+  if (station) PrintStationLines(*station, options);
   const ParallelFigures& widest = parallel.back().second;
   std::printf("cpu-per-instrument alone=%.1fms with%d=%.1fms\n", widest.cpuAlone * 1e3,
               parallel.back().first, widest.cpuTogether * 1e3);

@@ -133,7 +133,9 @@ void LoaderMachine::OnRequest(std::span<const std::uint8_t> payload, TimePoint a
   const std::uint8_t code = payload[0];
   if (!KnownRequest(code)) return;
   if (requests_.size() < kRequestLogLimit) {
-    requests_.push_back({code, std::vector<std::uint8_t>(payload.begin(), payload.end())});
+    requests_.push_back({.code = code,
+                         .payload = std::vector<std::uint8_t>(payload.begin(), payload.end()),
+                         .at = at});
   }
   const auto address = [&] { return static_cast<unsigned>(payload[1] << 8 | payload[2]); };
 

@@ -174,6 +174,7 @@ struct SimulatedInstrument::Impl {
   FlashState flash;
   std::optional<LoaderMachine> machine;
   std::vector<RequestRecord> pastRequests;  // of the units that have left, theirs stamped
+  TimePoint unitArrived{};                  // when the unit on the slot, or the last, arrived
   std::string lastError;
   std::atomic<int> units{1};
   std::atomic<bool> present{true};
@@ -275,11 +276,13 @@ void SimulatedInstrument::Impl::Arrive() {
     for (RequestRecord request : machine->Requests()) {
       if (pastRequests.size() >= kPastRequestLimit) break;
       request.unit = leaving;
+      request.afterArrival = request.at - unitArrived;
       pastRequests.push_back(std::move(request));
     }
     flash = FlashState{};
     machine.emplace(faults, &flash);
     units = leaving + 1;
+    unitArrived = Clock::now();
   }
   pacer.emplace(options.pace);  // the line starts idle for the new unit
   present = true;
@@ -400,6 +403,7 @@ bool SimulatedInstrument::Start(std::string* error) {
   {
     const std::lock_guard lock(impl.mutex);
     impl.machine.emplace(impl.faults, &impl.flash);
+    impl.unitArrived = Clock::now();
   }
   impl.pacer.emplace(impl.options.pace);
   if (impl.options.comeAndGo) impl.nextTurn = Clock::now() + impl.options.comeAndGo->present;
@@ -455,6 +459,7 @@ std::vector<RequestRecord> SimulatedInstrument::Requests() const {
     const int unit = impl_->units.load();
     for (RequestRecord request : impl_->machine->Requests()) {
       request.unit = unit;
+      request.afterArrival = request.at - impl_->unitArrived;
       requests.push_back(std::move(request));
     }
   }

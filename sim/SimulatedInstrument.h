@@ -48,6 +48,10 @@ struct RequestRecord {
   std::uint8_t code = 0;              // 0x02, 0x30, 0x31, 0x32, 0x33, 0x35
   std::vector<std::uint8_t> payload;  // the whole frame payload, code included
   int unit = 1;                       // the unit that recognised it (see UnitsSoFar())
+  // When its last byte arrived (at line time with pacing), and how long that was after its unit
+  // was put on the slot (after Start() for the first unit, and without units coming and going).
+  std::chrono::steady_clock::time_point at{};
+  std::chrono::steady_clock::duration afterArrival{};
 };
 
 // A simulated instrument: a loader that answers on the master side of a pseudo-terminal,

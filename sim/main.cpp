@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -83,7 +84,8 @@ atomically (temporary file, then rename) when the host has been quiet for 300 ms
 change, and at exit.
 --record FILE writes, at exit, one line per request the loader recognised: its payload in hex
 ("02", "33 E0 40", ...), in arrival order; with --come-and-go each line starts with the unit
-that recognised it ("unit 2: 02").
+that recognised it and how long after that unit was put on the slot its last byte arrived
+("unit 2 at 312.5 ms: 02").
 --come-and-go PRESENT_MS,ABSENT_MS plays instruments put on a slot and taken off it, over and
 over: a unit answers for PRESENT_MS with a fresh blank flash (every sector FF, every information
 block zeroed, whatever the unit before was written with), then the slot is empty for ABSENT_MS
@@ -123,12 +125,18 @@ bool InstallSignals(int pipeWrite) {
 }
 
 // One line per request the loader recognised: its payload in hex, e.g. "33 E0 40", after its
-// unit ("unit 2: 33 E0 40") when units come and go.
+// unit and its time since that unit arrived ("unit 2 at 312.5 ms: 33 E0 40") when units come
+// and go.
 bool WriteRecord(const std::string& path, const std::vector<quorvex::sim::RequestRecord>& requests,
                  bool withUnits) {
   std::ofstream out(path, std::ios::trunc);
   for (const auto& request : requests) {
-    if (withUnits) out << "unit " << request.unit << ": ";
+    if (withUnits) {
+      char unit[64];
+      std::snprintf(unit, sizeof unit, "unit %d at %.1f ms: ", request.unit,
+                    std::chrono::duration<double, std::milli>(request.afterArrival).count());
+      out << unit;
+    }
     for (std::size_t i = 0; i < request.payload.size(); ++i) {
       char hex[4];
       std::snprintf(hex, sizeof hex, "%s%02X", i == 0 ? "" : " ", request.payload[i]);

@@ -1,10 +1,10 @@
 // quorvex-soak: many programming runs in one process, through the real serial port code, against
 // a simulated instrument on a pseudo-terminal; the process's open descriptors and resident memory
 // must not grow. The port is opened and closed for every run, as quorvex-cli does; the pauses
-// are the real ones and the line is not paced. Run by scripts/soak.
-//   quorvex-soak [RUNS]   (default 200)
-#include <dirent.h>
-
+// are the real ones and the line is not paced. With --station, a station's slots program units
+// coming and going instead (see StationSoak.h). Run by scripts/soak.
+//   quorvex-soak [RUNS]             (default 200)
+//   quorvex-soak --station [UNITS]  (default 500)
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +17,8 @@
 #include "SampleFirmware.h"
 #include "Sequences.h"
 #include "SimulatedInstrument.h"
+#include "SoakSample.h"
+#include "StationSoak.h"
 #include "TComPort.h"
 
 namespace {
@@ -41,45 +43,21 @@ class SoakOperator final : public quorvex::Operator {
   std::string sector = "1";
 };
 
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = ::opendir("/proc/self/fd")) {
-    while (const dirent* entry = ::readdir(dir)) {
-      if (entry->d_name[0] != '.') ++count;
-    }
-    ::closedir(dir);
-    --count;  // the one opendir holds
-  }
-  return count;
-}
-
-long ResidentKb() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
-
-struct Sample {
-  int descriptors;
-  long residentKb;
-};
-
-Sample Take() { return {OpenDescriptors(), ResidentKb()}; }
-
-void Print(const char* when, const Sample& sample) {
-  std::printf("%-22s descriptors %3d   VmRSS %7ld kB\n", when, sample.descriptors,
-              sample.residentKb);
-  std::fflush(stdout);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+  using namespace quorvex::soak;
+  if (argc > 1 && std::string_view(argv[1]) == "--station") {
+    const int units = argc > 2 ? std::atoi(argv[2]) : 500;
+    if (units < kStationSoakLeast || argc > 3) {
+      std::fprintf(stderr, "usage: quorvex-soak --station [UNITS >= %d]\n", kStationSoakLeast);
+      return 2;
+    }
+    return StationSoak(units, QUORVEX_SIM);
+  }
   const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
   if (runs < 2) {
-    std::fprintf(stderr, "usage: quorvex-soak [RUNS >= 2]\n");
+    std::fprintf(stderr, "usage: quorvex-soak [RUNS >= 2] | --station [UNITS]\n");
     return 2;
   }
   const std::string firmware = (std::filesystem::temp_directory_path() /

@@ -256,30 +256,53 @@ const Periods kPeriods[] = {
 INSTANTIATE_TEST_SUITE_P(Periods, UnitsComeAndGo, ::testing::ValuesIn(kPeriods),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The count of units and the unit of each request: two units, each asked once.
-TEST(UnitsComeAndGoCount, RequestsCarryTheirUnit) {
+// The count of units and the unit of each request: two units, each asked once; each request
+// stamped with when it arrived and how long after its own unit came, which lies between what
+// the host saw before and after its exchange.
+TEST(UnitsComeAndGoCount, RequestsCarryTheirUnitAndTime) {
+  using Clock = std::chrono::steady_clock;
   Options options;
   // Each unit stays long enough for one exchange on a busy machine.
   options.comeAndGo = ComeAndGo{.present = 600ms, .absent = 10ms};
   SimulatedInstrument instrument(options);
   std::string error;
+  const auto beforeStart = Clock::now();
   ASSERT_TRUE(instrument.Start(&error)) << error;
   EXPECT_EQ(instrument.UnitsSoFar(), 1);
   LineHost host(instrument.PortPath());
+  const auto firstWritten = Clock::now();
   ASSERT_TRUE(host.Write(Hex(kCheck)));
   ASSERT_EQ(ToHex(host.Read(6, 500ms)), kCheckReply);
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!(instrument.UnitsSoFar() == 3 && instrument.UnitPresent()) &&
-         std::chrono::steady_clock::now() < deadline) {
+  const auto firstAnswered = Clock::now();
+  const auto deadline = Clock::now() + 5s;
+  auto notYet = Clock::now();  // before the last look that did not find unit 3 on the slot
+  for (;;) {
+    const auto look = Clock::now();
+    if (instrument.UnitsSoFar() == 3 && instrument.UnitPresent()) break;
+    notYet = look;
+    if (look > deadline) break;
     std::this_thread::sleep_for(100us);
   }
+  const auto seen = Clock::now();
   ASSERT_EQ(instrument.UnitsSoFar(), 3);
   ASSERT_TRUE(host.Write(Hex(kCheck)));
   ASSERT_EQ(ToHex(host.Read(6, 500ms)), kCheckReply);
+  const auto thirdAnswered = Clock::now();
   const auto requests = instrument.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].unit, 1);
   EXPECT_EQ(requests[1].unit, 3);
+
+  // Unit 1 came with Start(); unit 3 after the last look that missed it and by the one that
+  // found it.
+  EXPECT_GE(requests[0].at, firstWritten);
+  EXPECT_LE(requests[0].at, firstAnswered);
+  EXPECT_GE(requests[0].afterArrival, Clock::duration::zero());
+  EXPECT_LE(requests[0].afterArrival, firstAnswered - beforeStart);
+  EXPECT_GE(requests[1].at, seen);
+  EXPECT_LE(requests[1].at, thirdAnswered);
+  EXPECT_GE(requests[1].afterArrival, Clock::duration::zero());
+  EXPECT_LE(requests[1].afterArrival, thirdAnswered - notYet);
 }
 
 }  // namespace
