@@ -4,15 +4,7 @@
 #include <optional>
 
 namespace quorvex {
-namespace {
-
-// Null for a value that does not apply.
-template <typename T>
-json OrNull(const std::optional<T>& value) {
-  return value ? json(*value) : json(nullptr);
-}
-
-}  // namespace
+double RecordSeconds(double seconds) { return std::round(seconds * 1000) / 1000; }
 
 json ToJson(const RunRecord& r) {
   return {{"command", r.command},
@@ -23,7 +15,7 @@ json ToJson(const RunRecord& r) {
           {"sector", OrNull(r.sector)},
           {"name", OrNull(r.name)},
           {"exit", r.exit},
-          {"seconds", std::round(r.seconds * 1000) / 1000},
+          {"seconds", RecordSeconds(r.seconds)},
           {"log", r.log}};
 }
 

@@ -1,21 +1,8 @@
 #include "Report.h"
 
-#include <cmath>
-
 #include "AuditLog.h"
 
 namespace quorvex::station {
-namespace {
-
-template <typename T>
-json OrNull(const std::optional<T>& value) {
-  return value ? json(*value) : json(nullptr);
-}
-
-double Milliseconds(double seconds) { return std::round(seconds * 1000) / 1000; }
-
-}  // namespace
-
 const char* SlotStateName(SlotState state) {
   switch (state) {
     case SlotState::Waiting:
@@ -40,7 +27,7 @@ json UnitJson(const UnitRecord& r) {
                        {"sha256", OrNull(s.sha256)},
                        {"name", OrNull(s.name)},
                        {"exit", s.exit},
-                       {"seconds", Milliseconds(s.seconds)}});
+                       {"seconds", RecordSeconds(s.seconds)}});
   }
   return {{"time", UtcNow()},
           {"host", HostName()},
@@ -52,7 +39,7 @@ json UnitJson(const UnitRecord& r) {
           {"usb_serial", OrNull(r.usbSerial)},
           {"unit", r.unit},
           {"exit", r.exit},
-          {"seconds", Milliseconds(r.seconds)},
+          {"seconds", RecordSeconds(r.seconds)},
           {"sectors", std::move(sectors)},
           {"log", r.log}};
 }

@@ -125,4 +125,17 @@ std::string KeepEnd(std::string_view text, std::size_t columns) {
   return std::string(kEllipsis) + std::string(text.substr(begin));
 }
 
+std::string Prefixed(const std::string& prefix, std::string_view text) {
+  std::string out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find('\n', start);
+    out += prefix;
+    out += text.substr(start, end == std::string_view::npos ? end : end - start);
+    if (end == std::string_view::npos) return out;
+    out += '\n';
+    start = end + 1;
+  }
+}
+
 }  // namespace quorvex::cli

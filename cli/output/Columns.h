@@ -18,4 +18,8 @@ std::string CutToColumns(std::string_view text, std::size_t columns);
 // for names whose end tells them apart (a serial adapter's name ends in its serial number).
 std::string KeepEnd(std::string_view text, std::size_t columns);
 
+// Every line of `text` with `prefix` before it: a port's or a slot's name before each line of
+// a message that runs over several.
+std::string Prefixed(const std::string& prefix, std::string_view text);
+
 }  // namespace quorvex::cli

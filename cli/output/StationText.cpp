@@ -42,20 +42,6 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
-// Every line of `text` with the prefix before it.
-std::string Prefixed(const std::string& prefix, std::string_view text) {
-  std::string out;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = text.find('\n', start);
-    out += prefix;
-    out += text.substr(start, end == std::string_view::npos ? end : end - start);
-    if (end == std::string_view::npos) return out;
-    out += '\n';
-    start = end + 1;
-  }
-}
-
 std::string SecondsText(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f s", seconds);

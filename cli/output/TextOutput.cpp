@@ -23,20 +23,6 @@ void Put(std::FILE* stream, std::string_view text) {
   WriteStandard(stream == stdout ? StandardStream::Out : StandardStream::Err, text);
 }
 
-// Every line of `text` with the prefix before it.
-std::string Prefixed(const std::string& prefix, std::string_view text) {
-  std::string out;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = text.find('\n', start);
-    out += prefix;
-    out += text.substr(start, end == std::string_view::npos ? end : end - start);
-    if (end == std::string_view::npos) return out;
-    out += '\n';
-    start = end + 1;
-  }
-}
-
 class TextOutput final : public Output {
  public:
   TextOutput(bool quiet, const std::vector<std::string>& ports)
